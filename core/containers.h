@@ -1,0 +1,127 @@
+#ifndef QM_CORE_CONTAINERS_H
+#define QM_CORE_CONTAINERS_H
+
+#include <cstdint>
+
+#include "core/text.h"
+
+// The growable arrays every table is built from. Storage always holds exactly
+// `count` elements: each insertion grows the block by one element and clear
+// releases it. Growing operations return 0, or -8 when memory runs out, and then
+// leave the container exactly as it was. Users read elements and counts directly.
+
+struct intArr {
+  int32_t* data = nullptr;
+  int32_t count = 0;
+
+  intArr() = default;
+  ~intArr() { clear(); }
+  intArr(const intArr&) = delete;
+  intArr& operator=(const intArr&) = delete;
+
+  // Binary search of a sorted array: true and the position of an equal element, or
+  // false and the insertion position (the first greater element; count when none).
+  bool find(int32_t value, int32_t* position) const;
+  int insert_at(int32_t value, int32_t position);
+  void clear();
+  // Takes element `position` out again; used to undo a half-done insertion.
+  void remove_at(int32_t position);
+};
+
+struct dblArr {
+  int32_t count = 0;
+  double* data = nullptr;
+
+  dblArr() = default;
+  ~dblArr() { clear(); }
+  dblArr(const dblArr&) = delete;
+  dblArr& operator=(const dblArr&) = delete;
+
+  bool find(double value, int32_t* position) const;
+  int insert_at(double value, int32_t position);
+  void clear();
+};
+
+struct chrArr {
+  int32_t count = 0;
+  int8_t* data = nullptr;
+
+  chrArr() = default;
+  ~chrArr() { clear(); }
+  chrArr(const chrArr&) = delete;
+  chrArr& operator=(const chrArr&) = delete;
+
+  bool find(int8_t value, int32_t* position) const;
+  int insert_at(int8_t value, int32_t position);
+  void clear();
+  void remove_at(int32_t position);
+};
+
+// A set of owned strings with a sorted view. The base holds the order: string
+// numbers arranged so that the strings they name ascend byte-wise (unsigned). A
+// string's number is its order of first insertion since the last clear.
+struct strArr : intArr {
+  char** strings = nullptr;
+
+  strArr() = default;
+  ~strArr() { clear_strings(); }
+
+  // True and the key's string number, or false and its insertion position in the order.
+  bool find(const char* key, int32_t* result) const;
+  // Copies the key as string number count and puts that number at `position` of the order.
+  int insert_at(const char* key, int32_t position);
+  // find, then insert_at when absent; a present key changes nothing.
+  int add(const char* key);
+  // Releases every string and the order: the set is as new.
+  void clear_strings();
+  // Undoes the last insert_at, which put its number at `position` of the order.
+  void remove_last(int32_t position);
+};
+
+// String key to integer count: value i belongs to the key with string number i.
+struct siArr : intArr {
+  strArr keys;
+
+  int add(const char* key, int32_t amount);
+  int add_index(const char* key, int32_t amount, int32_t* number);
+  void clear();
+};
+
+// String key to double amount.
+struct sdArr {
+  dblArr values;
+  strArr keys;
+
+  int add(const char* key, double amount);
+  int add_index(const char* key, double amount, int32_t* number);
+  void clear();
+};
+
+// Integer key to integer count: keys ascend, value i belongs to the key at position i.
+struct icArr {
+  intArr values;
+  intArr keys;
+
+  int add(int32_t key, int32_t amount);
+  int add_index(int32_t key, int32_t amount, int32_t* position);
+  void clear();
+};
+
+// One entry per day of a report range, in the order the days were appended.
+struct DailySeries {
+  intArr visitors;
+  intArr page_views;
+  intArr years;
+  chrArr months;
+  chrArr days;
+
+  int append(const DayDate& date, int32_t day_visitors, int32_t day_page_views);
+  void clear();
+};
+
+// A ranking of n values, largest first, ties in ascending position. `kind` is 0 for
+// int32_t values and 1 for doubles. The caller releases the result with free();
+// null when the values pointer is null or memory runs out.
+int32_t* sort_index_by_value(const void* values, int32_t n, int kind);
+
+#endif

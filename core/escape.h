@@ -1,0 +1,19 @@
+#ifndef QM_CORE_ESCAPE_H
+#define QM_CORE_ESCAPE_H
+
+#include <string>
+
+// Texts that reach pages from the hit log or from visitors' requests are escaped
+// through these two helpers and nowhere else. Text without special characters is
+// written byte for byte.
+
+// HTML text: & < > " ' become character references.
+std::string html_escape(const char* text);
+// Attribute values inside value="..." or href="...": the same five characters.
+std::string attr_escape(const char* text);
+
+// The escaped text written to the page.
+void print_html(const char* text);
+void print_attr(const char* text);
+
+#endif

@@ -1,0 +1,198 @@
+#include "core/text.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/bounded_format.h"
+#include "core/output.h"
+
+StartTime today;
+char line_buffer[kParserLineBuffer];
+
+void set_today(time_t now) {
+  struct tm local;
+  localtime_r(&now, &local);
+  today.now = now;
+  today.year = local.tm_year + 1900;
+  today.month = local.tm_mon + 1;
+  today.day = local.tm_mday;
+  today.hour = local.tm_hour;
+  today.minute = local.tm_min;
+  today.second = local.tm_sec;
+}
+
+bool read_line(FILE* file, bool* cut) {
+  if (cut) *cut = false;
+  int size = line_buffer_size();
+  if (!std::fgets(line_buffer, size, file)) return false;
+  std::size_t n = std::strlen(line_buffer);
+  if (n == static_cast<std::size_t>(size - 1) && line_buffer[n - 1] != '\n') {
+    int c;
+    bool dropped = false;
+    while ((c = std::fgetc(file)) != EOF) {
+      dropped = true;
+      if (c == '\n') break;
+    }
+    if (dropped && cut) *cut = true;
+  }
+  return true;
+}
+
+void strip_line_end(char* text) {
+  std::size_t n = std::strlen(text);
+  if (n >= 1 && text[n - 1] == '\n') text[n - 1] = '\0';
+  if (n >= 2 && text[n - 2] == '\r') text[n - 2] = '\0';
+}
+
+int text_to_int(const char* text) {
+  errno = 0;
+  long value = std::strtol(text, nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+int next_int_token(char delimiter, char** cursor) {
+  char* start = *cursor;
+  char* p = start;
+  while (*p && *p != delimiter) ++p;
+  if (*p) {
+    *p = '\0';
+    *cursor = p + 1;
+  } else {
+    *cursor = p;
+  }
+  return text_to_int(start);
+}
+
+char* lower_case(char* text) {
+  for (char* p = text; *p; ++p) {
+    if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
+  }
+  return text;
+}
+
+int64_t file_size(const char* path) {
+  struct stat status;
+  if (stat(path, &status) != 0) return 0;
+  return static_cast<int64_t>(status.st_size);
+}
+
+namespace {
+void print_magnitude(int64_t value) {
+  int64_t q = value / 1000;
+  int64_t r = value % 1000;
+  if (q != 0) {
+    print_magnitude(q);
+    page_printf(",%3.3i", static_cast<int>(r));
+  } else {
+    page_printf("%i", static_cast<int>(r));
+  }
+}
+}  // namespace
+
+void print_number(int value) {
+  int64_t v = value;
+  if (v < 0) {
+    page_puts("-");
+    v = -v;
+  }
+  print_magnitude(v);
+}
+
+char* format_duration(int seconds) {
+  char* out = line_buffer;
+  std::size_t size = static_cast<std::size_t>(line_buffer_size());
+  out[0] = '\0';
+  int h = seconds / 3600;
+  if (h > 0) append_format(out, size, "%i:", h);
+  append_format(out, size, "%2.2i:", seconds / 60 - 60 * h);
+  append_format(out, size, "%2.2i", seconds % 60);
+  return out;
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date (valid for any year).
+int64_t days_from_date(const DayDate& date) {
+  int64_t y = date.year;
+  int64_t m = date.month;
+  y -= m <= 2;
+  int64_t era = (y >= 0 ? y : y - 399) / 400;
+  int64_t yoe = y - era * 400;
+  int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + date.day - 1;
+  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+DayDate date_from_days(int64_t days) {
+  days += 719468;
+  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  int64_t doe = days - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t y = yoe + era * 400;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  DayDate date;
+  date.year = static_cast<int>(y + (m <= 2));
+  date.month = static_cast<int>(m);
+  date.day = static_cast<int>(d);
+  return date;
+}
+
+int weekday_of(const DayDate& date) {
+  int64_t w = (days_from_date(date) + 4) % 7;  // 1970-01-01 was a Thursday
+  return static_cast<int>(w < 0 ? w + 7 : w);
+}
+
+int days_in_month(int year, int month) {
+  static const int lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) return 31;
+  if (month == 2 && ((year % 4 == 0 && year % 100 != 0) || year % 400 == 0)) return 29;
+  return lengths[month - 1];
+}
+
+void report_time_frame(DayDate& from, DayDate& to, const char* word) {
+  DayDate t;
+  t.year = today.year;
+  t.month = today.month;
+  t.day = today.day;
+  int64_t td = days_from_date(t);
+  if (std::strcmp(word, "custom") == 0) {
+    if (from.year == 0 && from.month == 0 && from.day == 0) from = to;
+  } else if (std::strcmp(word, "cday") == 0) {
+    from = to = t;
+  } else if (std::strcmp(word, "pday") == 0) {
+    from = to = date_from_days(td - 1);
+  } else if (std::strcmp(word, "cweek") == 0) {
+    from = date_from_days(td - weekday_of(t));
+    to = t;
+  } else if (std::strcmp(word, "pweek") == 0) {
+    DayDate p = date_from_days(td - 7);
+    int64_t sunday = days_from_date(p) - weekday_of(p);
+    from = date_from_days(sunday);
+    to = date_from_days(sunday + 6);
+  } else if (std::strcmp(word, "cmonth") == 0) {
+    from = DayDate{t.year, t.month, 1};
+    to = t;
+  } else if (std::strcmp(word, "pmonth") == 0) {
+    int y = t.month == 1 ? t.year - 1 : t.year;
+    int m = t.month == 1 ? 12 : t.month - 1;
+    from = DayDate{y, m, 1};
+    to = DayDate{y, m, days_in_month(y, m)};
+  } else if (std::strcmp(word, "cyear") == 0) {
+    from = DayDate{t.year, 1, 1};
+    to = DayDate{t.year, 12, 31};
+  } else if (std::strcmp(word, "pyear") == 0) {
+    from = DayDate{t.year - 1, 1, 1};
+    to = DayDate{t.year - 1, 12, 31};
+  } else if (std::strcmp(word, "ssumm") == 0 || std::strcmp(word, "lsumm") == 0) {
+    from = DayDate{};
+    to = t;
+  }
+}

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the project twice (plain, and with AddressSanitizer + UndefinedBehaviorSanitizer)
+# and runs the whole test suite in both builds. Fails on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 4)
+for variant in plain sanitize; do
+  dir=build/$variant
+  flag=OFF
+  [ "$variant" = sanitize ] && flag=ON
+  cmake -S . -B "$dir" -DQM_SANITIZE=$flag -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  echo "== tests: $variant build =="
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+done
