@@ -1,0 +1,65 @@
+#ifndef QM_CORE_CONFIG_H
+#define QM_CORE_CONFIG_H
+
+#include <cstdint>
+
+#include "core/containers.h"
+
+class AdCampaigns;
+
+// Report keys, in their fixed order: this order indexes the row limits and the
+// report switches everywhere.
+enum ReportKey {
+  RPT_OPS, RPT_BRW, RPT_DOM, RPT_HST, RPT_MRP, RPT_LRP, RPT_ENP, RPT_EXP, RPT_SVP, RPT_PTH, RPT_DEP,
+  RPT_CDS, RPT_TPS, RPT_MRF, RPT_LRF, RPT_ACP, RPT_ENG, RPT_SQR, RPT_SEQ, RPT_REF, RPT_URL,
+  REPORT_KEY_COUNT
+};
+
+// Chart keys, in their fixed order.
+enum ChartKey { CHT_DAY, CHT_HRS, CHT_OPS, CHT_BRW, CHT_CDS, CHT_TPS, CHT_ACP, CHT_ENG, CHART_KEY_COUNT };
+
+extern const char* const kReportKeys[REPORT_KEY_COUNT];   // "OPS", "BRW", ...
+extern const char* const kReportLabels[REPORT_KEY_COUNT]; // "Operating Systems", ...
+extern const char* const kChartKeys[CHART_KEY_COUNT];     // "DAY_A", ...
+extern const char* const kChartLabels[CHART_KEY_COUNT];
+
+// The one configuration record of a process. Texts hold width - 1 characters.
+struct Config {
+  strArr formats;                      // display names from "formats.cfg"; number + 1 is the format number
+  int selected_format = 0;             // FRM
+  int session_timeout = 3600;          // TMT, seconds
+  int depth_increment = 2;             // STP
+  int row_limits[REPORT_KEY_COUNT];    // row limit of each report, 10 each
+  int ignored_address_length = 0;      // length of IIP
+  int domain_length = 0;               // length of DMN
+  char log_location[kReportLogWidth + 1] = "";  // LOG; log_location_width() characters are kept
+  char static_dir[65] = "";            // DIR
+  char ignored_address[16] = "";       // IIP
+  char own_domain[65] = "";            // DMN
+  char page_extensions[65] = "";       // HTM
+  char index_file[65] = "";            // IDX
+  char password[14] = "";              // PSW, plain in memory after a load
+  uint8_t keep_parameters = 1;         // PRM
+  uint8_t row_highlighting = 1;        // BGC
+  uint8_t report_on[REPORT_KEY_COUNT]; // report switches
+  uint8_t chart_on[CHART_KEY_COUNT];   // chart switches
+  AdCampaigns* campaigns = nullptr;    // owned; created by load
+
+  Config();
+  ~Config();
+  Config(const Config&) = delete;
+  Config& operator=(const Config&) = delete;
+
+  int load();
+  int save();
+  void set_log(int format, const char* location);
+};
+
+// The global configuration record.
+extern Config config;
+
+void scramble_password(Config& record);
+// 1: static set-up (writer texts, configuration defaults); 0: tear-down.
+void setup_globals(int flag);
+
+#endif
