@@ -1,0 +1,3 @@
+#include "core/html_writer.h"
+
+HtmlWriter html;
