@@ -12,4 +12,18 @@ constexpr int ERR_MEM = -8;  // out of memory
 constexpr int ERR_PSW = -9;  // wrong program password
 constexpr int ERR_PMM = -10; // new and confirmed passwords differ
 
+// The error log every program appends to, one line per reported failure.
+constexpr const char* kErrorLogPath = "data/err.log";
+
+// The code's name ("ERR_FIL"); an empty text for 0 and for codes outside the table.
+const char* error_name(int code);
+// The code's message, an HTML fragment written into pages as it is; empty as above.
+const char* error_message(int code);
+
+// Appends one line for the code to the error log: the start date and time of the
+// program (`today`), the code's name, the program's four-letter tag, the client's
+// address and user agent ("na" where unset). The log is only ever appended to
+// (created when missing); a line that cannot be written is dropped. Nothing for 0.
+void append_error_log(int code, const char* tag);
+
 #endif

@@ -84,26 +84,28 @@ int64_t file_size(const char* path) {
 }
 
 namespace {
-void print_magnitude(int64_t value) {
+void fprint_magnitude(FILE* file, int64_t value) {
   int64_t q = value / 1000;
   int64_t r = value % 1000;
   if (q != 0) {
-    print_magnitude(q);
-    page_printf(",%3.3i", static_cast<int>(r));
+    fprint_magnitude(file, q);
+    std::fprintf(file, ",%3.3i", static_cast<int>(r));
   } else {
-    page_printf("%i", static_cast<int>(r));
+    std::fprintf(file, "%i", static_cast<int>(r));
   }
 }
 }  // namespace
 
-void print_number(int value) {
+void fprint_number(FILE* file, int value) {
   int64_t v = value;
   if (v < 0) {
-    page_puts("-");
+    std::fputs("-", file);
     v = -v;
   }
-  print_magnitude(v);
+  fprint_magnitude(file, v);
 }
+
+void print_number(int value) { fprint_number(page_stream(), value); }
 
 char* format_duration(int seconds) {
   char* out = line_buffer;

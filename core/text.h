@@ -50,6 +50,8 @@ char* lower_case(char* text);
 int64_t file_size(const char* path);
 // Writes the value with "," thousands groups to the page (-1,234 for negatives).
 void print_number(int value);
+// The same into a file.
+void fprint_number(FILE* file, int value);
 // The duration as [h:]mm:ss in the line buffer.
 char* format_duration(int seconds);
 // Sets a report's first and last day from a time-frame word and `today`.

@@ -1,0 +1,75 @@
+#include "core/errors.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/text.h"
+
+namespace {
+
+// Address of the product's own web site, behind the links of two messages.
+#define QM_PRODUCT_SITE "http://www.quillmoray.example"
+
+struct ErrorEntry {
+  int code;
+  const char* name;
+  const char* message;
+};
+
+const ErrorEntry kErrors[] = {
+    {ERR_EDB, "ERR_EDB",
+     "Empty Quillmoray database. In order for the program to generate any reports you first need to "
+     "instruct it to parse your server's log file. Once the program successfully completes the parsing "
+     "try this again."},
+    {ERR_FIL, "ERR_FIL",
+     "Failed to open input / output file(s). Make sure that you are not missing any installation "
+     "files, and that you have set file permissions according to the installation instructions."},
+    {ERR_FRM, "ERR_FRM",
+     "Unspecified or invalid log file format. Please specify the format and try again. For more info "
+     "on log file formats <a href=" QM_PRODUCT_SITE "/v30/formats.htm target=qmy><b>click here</b></a>."},
+    {ERR_LOG, "ERR_LOG",
+     "Empty or missing Quillmoray log file. Please make sure you have added the tracking code to your "
+     "pages, and that it is functionning properly. Refer to the installation instructions or <a href=" QM_PRODUCT_SITE
+     "/v30/faq.htm target=qmy><b>FAQ list</b></a> if the problem persists."},
+    {ERR_INP, "ERR_INP", "Invalid program input. Please use only the forms provided to input data."},
+    {ERR_MEM, "ERR_MEM",
+     "Memory allocation error. Please try again or contact server administrator if the problem persists."},
+    {ERR_PSW, "ERR_PSW", "Invalid program password. Please use <b>Back</b> button to correct the problem."},
+    {ERR_PMM, "ERR_PMM",
+     "New and confirmed passwords do not match. Please use <b>Back</b> button to correct the problem."},
+};
+
+const ErrorEntry* find_error(int code) {
+  for (const ErrorEntry& entry : kErrors) {
+    if (entry.code == code) return &entry;
+  }
+  return nullptr;
+}
+
+const char* env_or_na(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "na";
+}
+
+}  // namespace
+
+const char* error_name(int code) {
+  const ErrorEntry* entry = find_error(code);
+  return entry ? entry->name : "";
+}
+
+const char* error_message(int code) {
+  const ErrorEntry* entry = find_error(code);
+  return entry ? entry->message : "";
+}
+
+void append_error_log(int code, const char* tag) {
+  if (code == 0) return;
+  // Append only: falling back to "w" would empty a log that exists but is not writable.
+  FILE* log = std::fopen(kErrorLogPath, "a");
+  if (!log) return;
+  std::fprintf(log, "%2.2i/%2.2i/%4.4i %2.2i:%2.2i:%2.2i %s %s %s %s\n", today.month, today.day, today.year,
+               today.hour, today.minute, today.second, error_name(code), tag, env_or_na("REMOTE_ADDR"),
+               env_or_na("HTTP_USER_AGENT"));
+  std::fclose(log);
+}

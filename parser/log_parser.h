@@ -1,0 +1,40 @@
+#ifndef QM_PARSER_LOG_PARSER_H
+#define QM_PARSER_LOG_PARSER_H
+
+#include <cstdint>
+
+#include "core/text.h"
+#include "parser/file_lock.h"
+#include "parser/log_format.h"
+
+// The parser's one working object for a run: the compiled line format, the fields of
+// the line in hand, the day being counted, the progress counters and the day's tables.
+struct LogParser {
+  DayDate current_day;  // the day whose hits are being counted; zeros until known
+  LineTime line_time;   // time of the last counted line (at the start: the saved time)
+  double lines_counted = 0;  // lines of this run that split into fields
+  double bytes_read = 0;     // bytes of the hit log read in this run
+  double bytes_to_read = 0;  // the log's size minus the offset where reading starts
+
+  int32_t separator_count = 0;
+  int32_t separator_lengths[kMaxFormatParts] = {};
+  char* separators[kMaxFormatParts] = {};  // owned copies, in format order
+  int32_t field_count = 0;
+  int32_t field_letters[kMaxFormatParts] = {};  // letter index of each field
+  bool letter_used[FORMAT_LETTER_COUNT] = {};
+  char* values[FORMAT_LETTER_COUNT] = {};  // into the line last split; null for letters not used
+
+  // Held from the final read of the hit log until the log is removed, so that no hit
+  // the tracker appends in between is lost.
+  FileLock tracker_lock;
+
+  LogParser() = default;
+  ~LogParser() { clear_format(); }
+  LogParser(const LogParser&) = delete;
+  LogParser& operator=(const LogParser&) = delete;
+
+  // Forgets the compiled format and frees the separator copies.
+  void clear_format();
+};
+
+#endif

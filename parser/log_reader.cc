@@ -1,0 +1,245 @@
+#include "parser/log_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "core/errors.h"
+#include "core/text.h"
+#include "parser/log_parser.h"
+#include "parser/status_page.h"
+
+namespace {
+
+constexpr int64_t kProgressEvery = 20000;
+
+// Closes the descriptor on every road out.
+class InputFile {
+ public:
+  explicit InputFile(const char* path) : fd_(open(path, O_RDONLY)) {}
+  ~InputFile() {
+    if (fd_ >= 0) close(fd_);
+  }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// One read, repeated when a signal interrupts it; -1 on failure.
+ssize_t read_some(int fd, char* into, size_t bytes) {
+  ssize_t n;
+  do {
+    n = read(fd, into, bytes);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+ssize_t read_some_at(int fd, char* into, size_t bytes, int64_t offset) {
+  ssize_t n;
+  do {
+    n = pread(fd, into, bytes, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+int64_t size_of(int fd) {
+  struct stat status;
+  if (fstat(fd, &status) != 0) return 0;
+  return static_cast<int64_t>(status.st_size);
+}
+
+// Cuts the line end: the "\n" is already cut, a "\r" right before it goes too.
+void cut_carriage_return(char* line, char* end) {
+  if (end > line && end[-1] == '\r') end[-1] = '\0';
+}
+
+// One line of the log: skipped, or split, checked and counted.
+int take_line(LogParser& parser, char* line, LineCounter count_line) {
+  if (line[0] == '\0' || line[0] == '#') return 0;
+  if (split_line(parser, line) != 0) return 0;
+  LineTime time;
+  if (read_line_time(parser, &time) != 0) return 0;
+  parser.lines_counted += 1;
+  if (static_cast<int64_t>(parser.lines_counted) % kProgressEvery == 0) write_progress_page(parser, true);
+  return count_line(parser);
+}
+
+}  // namespace
+
+int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line) {
+  InputFile log(kHitLogPath);
+  if (log.fd() < 0) return ERR_LOG;
+  int64_t size = size_of(log.fd());
+  if (offset < 0) offset = 0;
+  if (offset > size) offset = size;
+  parser.bytes_to_read = static_cast<double>(size - offset);
+  if (lseek(log.fd(), static_cast<off_t>(offset), SEEK_SET) < 0) return ERR_LOG;
+
+  char* buffer = line_buffer;
+  const int capacity = line_buffer_size();
+  int carry = 0;          // unfinished line at the start of the buffer
+  bool skipping = false;  // inside a line too long for the buffer, dropped up to its end
+  for (;;) {
+    ssize_t n = read_some(log.fd(), buffer + carry, static_cast<size_t>(capacity - carry));
+    if (n < 0) return ERR_LOG;
+    if (n == 0) {
+      if (!parser.tracker_lock.held()) {
+        // The end for now. Hold the tracker off and read what it appended meanwhile:
+        // after this read nothing can be added until the log is removed.
+        if (parser.tracker_lock.acquire(kTrackerLockPath) != 0) return ERR_FIL;
+        continue;
+      }
+      // The end of the log: a last line without a line end is taken as it is.
+      if (carry > 0 && !skipping) {
+        buffer[carry] = '\0';
+        cut_carriage_return(buffer, buffer + carry);
+        int result = take_line(parser, buffer, count_line);
+        if (result != 0) return result;
+      }
+      return 0;
+    }
+    parser.bytes_read += static_cast<double>(n);
+    char* p = buffer;
+    char* stop = buffer + carry + n;
+    if (skipping) {
+      char* end = static_cast<char*>(std::memchr(p, '\n', static_cast<size_t>(stop - p)));
+      if (!end) {
+        carry = 0;
+        continue;
+      }
+      p = end + 1;
+      skipping = false;
+    }
+    for (;;) {
+      char* end = static_cast<char*>(std::memchr(p, '\n', static_cast<size_t>(stop - p)));
+      if (!end) break;
+      *end = '\0';
+      cut_carriage_return(p, end);
+      int result = take_line(parser, p, count_line);
+      if (result != 0) return result;
+      p = end + 1;
+    }
+    carry = static_cast<int>(stop - p);
+    if (carry == capacity) {
+      // A line that fills the whole buffer cannot be taken: drop it and go on after it.
+      carry = 0;
+      skipping = true;
+    } else if (carry > 0 && p != buffer) {
+      std::memmove(buffer, p, static_cast<size_t>(carry));
+    }
+  }
+}
+
+void remove_hit_log(LogParser& parser) {
+  std::remove(kHitLogPath);
+  parser.tracker_lock.release();
+}
+
+int compare_line_time(LogParser& parser, char* line, const LineTime& saved) {
+  LineTime time;
+  if (split_line(parser, line) != 0 || read_line_time(parser, &time) != 0) return -1;
+  const int32_t mine[6] = {time.year, time.month, time.day, time.hour, time.minute, time.second};
+  const int32_t other[6] = {saved.year, saved.month, saved.day, saved.hour, saved.minute, saved.second};
+  for (int i = 0; i < 6; ++i) {
+    if (mine[i] != other[i]) return mine[i] < other[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+namespace {
+
+// Probes of the resume search over the hit log's bytes, through the line buffer.
+class LogProbe {
+ public:
+  LogProbe(int fd, int64_t size) : fd_(fd), size_(size) {}
+  bool failed() const { return failed_; }
+
+  // The first line start at or after `from`, or `limit` when none lies before it.
+  int64_t line_start_from(int64_t from, int64_t limit) {
+    if (from <= 0) return 0;
+    int64_t newline = find_newline(from - 1, limit);
+    return newline < 0 ? limit : newline + 1;
+  }
+
+  // Compares the line that starts at `start` with the saved time and gives the start
+  // of the line after it. A line too long for the buffer counts as older.
+  int compare_at(LogParser& parser, int64_t start, const LineTime& saved, int64_t* next) {
+    const int capacity = line_buffer_size();
+    ssize_t n = read_some_at(fd_, line_buffer, static_cast<size_t>(capacity), start);
+    if (n <= 0) {
+      if (n < 0) failed_ = true;
+      *next = size_;  // nothing readable from here on
+      return -1;
+    }
+    char* end = static_cast<char*>(std::memchr(line_buffer, '\n', static_cast<size_t>(n)));
+    if (end) {
+      *end = '\0';
+      *next = start + (end - line_buffer) + 1;
+    } else if (n < capacity) {
+      end = line_buffer + n;  // the last line, without a line end
+      *end = '\0';
+      *next = start + n;
+    } else {
+      int64_t newline = find_newline(start + capacity, size_);
+      *next = newline < 0 ? size_ : newline + 1;
+      return -1;
+    }
+    cut_carriage_return(line_buffer, end);
+    return compare_line_time(parser, line_buffer, saved);
+  }
+
+ private:
+  // Offset of the first "\n" in [from, limit), or -1.
+  int64_t find_newline(int64_t from, int64_t limit) {
+    const int capacity = line_buffer_size();
+    while (from < limit) {
+      int64_t want = limit - from < capacity ? limit - from : capacity;
+      ssize_t n = read_some_at(fd_, line_buffer, static_cast<size_t>(want), from);
+      if (n < 0) failed_ = true;
+      if (n <= 0) return -1;
+      char* hit = static_cast<char*>(std::memchr(line_buffer, '\n', static_cast<size_t>(n)));
+      if (hit) return from + (hit - line_buffer);
+      from += n;
+    }
+    return -1;
+  }
+
+  int fd_;
+  int64_t size_;
+  bool failed_ = false;
+};
+
+}  // namespace
+
+int find_resume_offset(LogParser& parser, const LineTime& saved, int64_t* offset) {
+  *offset = 0;
+  InputFile log(kHitLogPath);
+  if (log.fd() < 0) return ERR_LOG;
+  int64_t size = size_of(log.fd());
+  LogProbe probe(log.fd(), size);
+  // Lower bound: every line before lo is older than the saved time; the line at hi
+  // (or the end of the log) is not. Each probe narrows [lo, hi], so the search ends.
+  int64_t lo = 0;
+  int64_t hi = size;
+  while (lo < hi && !probe.failed()) {
+    int64_t mid = lo + (hi - lo) / 2;
+    int64_t start = probe.line_start_from(mid, hi);
+    if (start >= hi) start = lo;  // no line starts in the upper half: look at lo itself
+    int64_t next;
+    if (probe.compare_at(parser, start, saved, &next) < 0) {
+      lo = next;
+    } else {
+      hi = start;
+    }
+  }
+  if (probe.failed()) return ERR_LOG;
+  *offset = lo;
+  return 0;
+}

@@ -1,0 +1,42 @@
+#ifndef QM_PARSER_LOG_READER_H
+#define QM_PARSER_LOG_READER_H
+
+#include <cstdint>
+
+#include "parser/log_format.h"
+
+struct LogParser;
+
+// The hit log the tracker appends to, and the tracker's lock on it.
+constexpr const char* kHitLogPath = "data/qmy.log";
+constexpr const char* kTrackerLockPath = "data/stt.lck";
+
+// Accounts one hit line: called for every line that split into fields with a date and
+// time in range, with the parser's `values` pointing into it. 0, or a negative code
+// that ends the reading with that code.
+using LineCounter = int (*)(LogParser& parser);
+
+// Reads the hit log from the byte offset to its end through the shared line buffer,
+// hands every good line to the counter and writes the running progress page before
+// every 20000th line. Empty lines, "#" lines, lines that do not split, lines with a
+// damaged date or time and lines that do not fit the buffer are skipped. At the end of
+// the log the tracker's lock is taken and what was appended meanwhile is read too; the
+// lock stays held in the parser until `remove_hit_log` (or the parser's end).
+// 0; -6 when the log cannot be opened or a read fails; -4 when the tracker's lock
+// cannot be taken; or the counter's code.
+int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line);
+
+// Removes the hit log after a successful run, then lets the tracker go on.
+void remove_hit_log(LogParser& parser);
+
+// The offset of the first line of the hit log whose time is not older than the saved
+// time (the end of the log when every line is older); 0, or -6 when the log cannot be
+// opened or read. The offset is 0 on failure.
+int find_resume_offset(LogParser& parser, const LineTime& saved, int64_t* offset);
+
+// Splits the line (in place) and compares its time with the saved time: -1 when older
+// or when the line does not split or has a damaged date or time, 0 when the same
+// second, 1 when newer.
+int compare_line_time(LogParser& parser, char* line, const LineTime& saved);
+
+#endif
