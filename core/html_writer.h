@@ -18,7 +18,7 @@ extern const char kRowHighlightAttribute[];
 //
 // TEXT ARGUMENTS — who escapes:
 //   * Plain text (escaped here, through core/escape.h): every argument named
-//     `text`, `label`, `title` or `value` below. Pass texts from the hit log,
+//     `text`, `title` or `value`, or ending in `label` / `labels`, below. Pass texts from the hit log,
 //     visitors, definition files or the configuration exactly as they are; do NOT
 //     escape them first (they would show "&amp;"). Text without & < > " ' is
 //     written byte for byte.
