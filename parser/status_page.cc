@@ -23,6 +23,25 @@ void number_cell(FILE* page, double value, const char* unit) {
   std::fprintf(page, "</td><td>%s</td>\n", unit);
 }
 
+// The head of every status page, up to the body.
+void write_page_head(FILE* page, bool refresh, const char* title) {
+  std::fprintf(page, "<html>\n");
+  std::fprintf(page, "<head>\n");
+  if (refresh) std::fprintf(page, "<meta http-equiv=refresh content=\"3; url=%s\">\n", "status.html");
+  std::fprintf(page, "<meta http-equiv=pragma content=no-cache>\n");
+  std::fprintf(page, "<link rel=stylesheet type=text/css href=styles.css>\n");
+  std::fprintf(page, "<title>%s</title>\n", title);
+  std::fprintf(page, "</head>\n");
+}
+
+// The end of the outer table and of the page.
+void write_page_tail(FILE* page) {
+  std::fprintf(page, "</td></tr>\n");
+  std::fprintf(page, "</table>\n");
+  std::fprintf(page, "</body>\n");
+  std::fprintf(page, "</html>\n");
+}
+
 }  // namespace
 
 std::string status_page_path() {
@@ -39,21 +58,13 @@ int show_parser_error(int code) {
   AtomicFile out;
   if (out.open(status_page_path().c_str()) == 0) {
     FILE* page = out.file();
-    std::fprintf(page, "<html>\n");
-    std::fprintf(page, "<head>\n");
-    std::fprintf(page, "<meta http-equiv=pragma content=no-cache>\n");
-    std::fprintf(page, "<link rel=stylesheet type=text/css href=styles.css>\n");
-    std::fprintf(page, "<title>Error</title>\n");
-    std::fprintf(page, "</head>\n");
+    write_page_head(page, false, "Error");
     std::fprintf(page, "<body bgcolor=#efefef text=#000000 link=#0000ff vlink=#0000ff>\n");
     std::fprintf(page, "<table width=100%% height=100%%>\n");
     std::fprintf(page, "<tr valign=center><td>\n");
     std::fprintf(page, "<p class=err><font color=#ff0000><b>ERROR:</b></font> %s</p>\n", error_message(code));
     std::fprintf(page, "<center><a href=# onClick=\"window.close()\"><b>close window</b></a></center>\n");
-    std::fprintf(page, "</td></tr>\n");
-    std::fprintf(page, "</table>\n");
-    std::fprintf(page, "</body>\n");
-    std::fprintf(page, "</html>\n");
+    write_page_tail(page);
     out.commit();  // a page that cannot be written is skipped; the log line still goes out
   }
   append_error_log(code, "PRSR");
@@ -78,13 +89,7 @@ int write_progress_page(LogParser& parser, bool running, time_t now) {
   AtomicFile out;
   if (out.open(status_page_path().c_str()) != 0) return ERR_FIL;
   FILE* page = out.file();
-  std::fprintf(page, "<html>\n");
-  std::fprintf(page, "<head>\n");
-  if (running) std::fprintf(page, "<meta http-equiv=refresh content=\"3; url=%s\">\n", "status.html");
-  std::fprintf(page, "<meta http-equiv=pragma content=no-cache>\n");
-  std::fprintf(page, "<link rel=stylesheet type=text/css href=styles.css>\n");
-  std::fprintf(page, "<title>%s</title>\n", title);
-  std::fprintf(page, "</head>\n");
+  write_page_head(page, running, title);
   std::fprintf(page, "<body bgcolor=#efefef text=#000000 link=#0000ff vlink=#0000b4>\n");
   std::fprintf(page, "<table width=100%% height=100%%>\n");
   std::fprintf(page, "<tr align=center valign=center><td>\n");
@@ -118,8 +123,6 @@ int write_progress_page(LogParser& parser, bool running, time_t now) {
   } else {
     std::fprintf(page, "<a href=# onClick=\"window.close()\"><b>close window</b></a>\n");
   }
-  std::fprintf(page, "</td></tr>\n</table>\n");
-  std::fprintf(page, "</body>\n");
-  std::fprintf(page, "</html>\n");
+  write_page_tail(page);
   return out.commit();
 }
