@@ -1,0 +1,85 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/cgi_harness.h"
+
+namespace {
+
+const std::string kParser = program_path("parser/parser.cgi");
+
+const char kGetRefusalPage[] =
+    "<html>\n<head>\n<meta http-equiv=pragma content=no-cache>\n"
+    "<link rel=stylesheet type=text/css href=styles.css>\n<title>Error</title>\n</head>\n"
+    "<body bgcolor=#efefef text=#000000 link=#0000ff vlink=#0000ff>\n<table width=100% height=100%>\n"
+    "<tr valign=center><td>\n<p class=err><font color=#ff0000><b>ERROR:</b></font> Invalid program "
+    "input. Please use only the forms provided to input data.</p>\n"
+    "<center><a href=# onClick=\"window.close()\"><b>close window</b></a></center>\n"
+    "</td></tr>\n</table>\n</body>\n</html>\n";
+
+// "MM/DD/YYYY hh:mm:ss " followed by the rest.
+void expect_log_line(const std::string& log, const std::string& rest) {
+  ASSERT_EQ(log.size(), 20 + rest.size()) << log;
+  EXPECT_EQ(log[2], '/');
+  EXPECT_EQ(log[5], '/');
+  EXPECT_EQ(log[13], ':');
+  EXPECT_EQ(log.substr(20), rest);
+}
+
+TEST(ParserProgram, VersionAnswerEvenForAGetRequest) {
+  CgiSandbox box;
+  CgiResult r = box.run(kParser, {{"QUERY_STRING", "VERSION"}, {"REQUEST_METHOD", "GET"}});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "Content-type: text/html\r\n\r\n<tt>Version: 3.3.000 IMG/SSI</tt>");
+  EXPECT_FALSE(box.exists("status.html"));
+  EXPECT_FALSE(box.exists("data/err.log"));
+  EXPECT_FALSE(box.exists("data/prs.lck"));
+}
+
+TEST(ParserProgram, RefusesAGetRequest) {
+  CgiSandbox box;
+  box.write_file("config.cfg", "DIR /qmy/\n");
+  CgiResult r = box.run(kParser, {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "version"},
+                                  {"DOCUMENT_ROOT", box.dir()}, {"REMOTE_ADDR", "192.0.2.8"}});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "Content-type: text/html\r\n\r\n<html><body><tt>Invalid input.</tt></body></html>");
+  // The configuration is not loaded yet: the page goes to the working directory.
+  EXPECT_EQ(box.read_file("status.html"), kGetRefusalPage);
+  expect_log_line(box.read_file("data/err.log"), "ERR_INP PRSR 192.0.2.8 na\n");
+  EXPECT_FALSE(box.exists("data/prs.lck"));
+}
+
+TEST(ParserProgram, WaitsForTheLockOfARunningParse) {
+  CgiSandbox box;
+  int fd = open(box.path("data/prs.lck").c_str(), O_WRONLY | O_CREAT, 0200);
+  ASSERT_GE(fd, 0);
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_len = 4;
+  ASSERT_EQ(fcntl(fd, F_SETLK, &lock), 0);
+  pid_t pid = box.start(kParser, {{"REQUEST_METHOD", "POST"}});
+  usleep(300 * 1000);
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0);  // still waiting
+  close(fd);
+  EXPECT_EQ(CgiSandbox::finish(pid), 0);
+}
+
+TEST(ParserProgram, LockFileThatCannotBeOpened) {
+  CgiSandbox box;
+  box.write_file("config.cfg", "DIR /qmy/\n");
+  ASSERT_EQ(mkdir(box.path("data/prs.lck").c_str(), 0755), 0);
+  CgiResult r = box.run(kParser, {{"DOCUMENT_ROOT", box.dir()}});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(box.read_file("status.html").find("Failed to open input / output file(s)."), std::string::npos);
+  expect_log_line(box.read_file("data/err.log"), "ERR_FIL PRSR na na\n");
+}
+
+}  // namespace
