@@ -1,0 +1,81 @@
+#include "core/domains.h"
+
+#include <cstring>
+
+#include "core/errors.h"
+#include "core/text.h"
+
+namespace {
+
+bool begins_with(const char* text, const char* start) {
+  return std::strncmp(text, start, std::strlen(start)) == 0;
+}
+
+// Second-level labels under which a short country code registers domains.
+bool is_registry_label(const char* label) {
+  return begins_with(label, "com") || begins_with(label, "net") || begins_with(label, "org") ||
+         begins_with(label, "edu") || begins_with(label, "gov") || begins_with(label, "co");
+}
+
+}  // namespace
+
+const char* registered_domain(const char* host) {
+  std::size_t n = std::strlen(host);
+  if (n == 0 || static_cast<signed char>(host[n - 1]) <= '@') return nullptr;
+  // The last three dots, from the right.
+  const char* dots[3] = {nullptr, nullptr, nullptr};
+  int found = 0;
+  for (std::size_t i = n; i > 0 && found < 3; --i) {
+    if (host[i - 1] == '.') dots[found++] = host + i - 1;
+  }
+  if (found == 0) return host;
+  const char* end = host + n;
+  const char* second = found >= 2 ? dots[1] + 1 : host;
+  bool three_labels = end - (dots[0] + 1) == 2 && end - second <= 6 && is_registry_label(second);
+  if (three_labels) return found == 3 ? dots[2] + 1 : host;
+  return found >= 2 ? dots[1] + 1 : host;
+}
+
+int close_return(FILE* file, int code) {
+  std::fclose(file);
+  return code;
+}
+
+int Dom::load_country_names() {
+  FILE* file = std::fopen("dat_dom.cfg", "r");
+  if (!file) return ERR_FIL;
+  while (read_line(file)) {
+    strip_line_end(line_buffer);
+    char* name = line_buffer;
+    next_int_token(' ', &name);  // cuts the code off; the rest of the line is the name
+    const char* code = line_buffer;
+    int32_t position;
+    if (codes.find(code, &position)) continue;  // a repeated code keeps its first name
+    int32_t name_number;
+    if (!names.find(name, &name_number)) {
+      if (names.insert_at(name, name_number) != 0) return close_return(file, ERR_MEM);
+      name_number = names.count - 1;
+    }
+    if (codes.insert_at(code, position) != 0) return close_return(file, ERR_MEM);
+    if (code_names.insert_at(name_number, code_names.count) != 0) {
+      codes.remove_last(position);
+      return close_return(file, ERR_MEM);
+    }
+  }
+  return close_return(file, 0);
+}
+
+const char* Dom::country_name(const char* code) const {
+  int32_t number;
+  if (!codes.find(code, &number) || number >= code_names.count) return nullptr;
+  return names.strings[code_names.data[number]];
+}
+
+int count_top_level_domains(Dom& countries, const siArr& hosts) {
+  for (int32_t i = hosts.keys.count - 1; i >= 0; --i) {
+    const char* domain = hosts.keys.strings[i];
+    const char* dot = std::strrchr(domain, '.');
+    if (countries.counts.add(dot ? dot + 1 : domain, hosts.data[i]) != 0) return ERR_MEM;
+  }
+  return 0;
+}
