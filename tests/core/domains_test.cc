@@ -134,3 +134,18 @@ TEST(TopLevelDomains, OutOfMemoryIsReported) {
   EXPECT_EQ(status, ERR_MEM);
   EXPECT_EQ(countries.counts.count, countries.counts.keys.count);
 }
+
+TEST(CountryNames, InstalledFileNamesCountryCodes) {
+  WorkDir dir;
+  dir.copy_in("install/dat_dom.cfg");
+  Dom countries;
+  ASSERT_EQ(countries.load_country_names(), 0);
+  EXPECT_STREQ(countries.country_name("uk"), "United Kingdom");
+  EXPECT_STREQ(countries.country_name("gb"), "United Kingdom");
+  EXPECT_STREQ(countries.country_name("de"), "Germany");
+  EXPECT_STREQ(countries.country_name("zw"), "Zimbabwe");
+  EXPECT_STREQ(countries.country_name("com"), "Commercial");
+  for (int32_t i = 0; i < countries.codes.count; ++i) {
+    EXPECT_STRNE(countries.names.strings[countries.code_names.data[i]], "") << countries.codes.strings[i];
+  }
+}

@@ -215,3 +215,19 @@ TEST(FileTypesDefinitions, MissingFileAndMemoryFailures) {
     }
   }
 }
+
+TEST(FileTypesDefinitions, InstalledFileNamesCommonTypes) {
+  WorkDir dir;
+  dir.copy_in("install/dat_tps.cfg");
+  Tps table;
+  ASSERT_EQ(table.load(), 0);
+  int32_t jpg, gif, jpeg;
+  ASSERT_TRUE(table.extension_names.keys.find("jpg", &jpg));
+  ASSERT_TRUE(table.extension_names.keys.find("gif", &gif));
+  ASSERT_TRUE(table.extension_names.keys.find("jpeg", &jpeg));
+  EXPECT_EQ(table.extension_names.data[jpg], table.extension_names.data[jpeg]);
+  EXPECT_STREQ(table.descriptions.strings[table.extension_names.data[gif]], "GIF images");
+  for (int32_t i = 0; i < table.extension_names.keys.count; ++i) {
+    EXPECT_STRNE(table.descriptions.strings[table.extension_names.data[i]], "");
+  }
+}

@@ -25,6 +25,15 @@ class WorkDir {
   WorkDir(const WorkDir&) = delete;
   WorkDir& operator=(const WorkDir&) = delete;
 
+#ifdef QM_SOURCE_DIR
+  // Copies a file of the source tree (such as "install/dat_dom.cfg") in under its own name.
+  void copy_in(const std::string& source_relative) const {
+    std::filesystem::path source = std::filesystem::path(QM_SOURCE_DIR) / source_relative;
+    std::filesystem::copy_file(source, path_ / source.filename(),
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+#endif
+
   void write(const std::string& name, const std::string& content) const {
     std::ofstream out(path_ / name, std::ios::binary);
     out << content;
