@@ -18,6 +18,10 @@ std::string attr_escape(const char* text);
 // new length.
 int append_html_escaped(char* area, std::size_t size, const char* text);
 
+// One item of an applet parameter list (value="a,b,c,"): attribute-escaped, and
+// commas, which separate the items, become ';'.
+std::string list_item_escape(const char* text);
+
 // The escaped text written to the page.
 void print_html(const char* text);
 void print_attr(const char* text);
