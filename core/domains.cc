@@ -1,8 +1,12 @@
 #include "core/domains.h"
 
+#include <cstdlib>
 #include <cstring>
 
+#include "core/bounded_format.h"
 #include "core/errors.h"
+#include "core/escape.h"
+#include "core/html_writer.h"
 #include "core/text.h"
 
 namespace {
@@ -78,4 +82,44 @@ int count_top_level_domains(Dom& countries, const siArr& hosts) {
     if (countries.counts.add(dot ? dot + 1 : domain, hosts.data[i]) != 0) return ERR_MEM;
   }
   return 0;
+}
+
+void print_countries(const Dom& countries, const char* title, const char* key_label, int total,
+                     const char* value_label, int limit) {
+  int32_t count = countries.counts.keys.count;
+  if (count == 0) return;
+  std::size_t size = static_cast<std::size_t>(line_buffer_size());
+  copy_bounded(line_buffer, size, title);
+  int rows = count;
+  if (limit < count) {
+    append_format(line_buffer, size, " (top %i of %i)", limit, count);
+    rows = limit;
+  }
+  html.section_title(line_buffer, countries.tag);
+
+  int32_t* index = sort_index_by_value(countries.counts.data, count, 0);
+  if (!index) {
+    html.out_of_memory();
+    return;
+  }
+  html.list_header(key_label, value_label);
+  for (int i = 0; i < rows; ++i) {
+    int32_t e = index[i];
+    const char* code = countries.counts.keys.strings[e];
+    // ".uk&nbsp; United Kingdom": the blank keeps two-letter codes in line.
+    copy_bounded(line_buffer, size, ".");
+    append_html_escaped(line_buffer, size, code);
+    if (std::strlen(code) <= 2) append_format(line_buffer, size, "&nbsp;");
+    if (const char* name = countries.country_name(code)) {
+      append_format(line_buffer, size, " ");
+      append_html_escaped(line_buffer, size, name);
+    }
+    if (i > 0) html.spacer_row(4);
+    int visitors = countries.counts.data[e];
+    html.ranked_row(i + 1, line_buffer, visitors,
+                    static_cast<float>(visitors) / static_cast<float>(total));
+  }
+  html.list_close();
+  html.line_break();
+  std::free(index);
 }

@@ -44,7 +44,7 @@ int count_top_level_domains(Dom& countries, const siArr& hosts);
 int close_return(FILE* file, int code);
 
 // The "Visiting Countries" section.
-void print_countries(Dom& countries, const char* title, const char* key_label, int total,
+void print_countries(const Dom& countries, const char* title, const char* key_label, int total,
                      const char* value_label, int limit);
 
 #endif

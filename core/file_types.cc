@@ -2,9 +2,14 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
+#include "core/bounded_format.h"
+#include "core/config.h"
 #include "core/errors.h"
+#include "core/html_writer.h"
+#include "core/output.h"
 #include "core/text.h"
 
 namespace {
@@ -16,6 +21,9 @@ int whole_number(double amount) {
   if (amount <= static_cast<double>(INT_MIN)) return INT_MIN;
   return static_cast<int>(amount);
 }
+
+// Room for a row label: ".ext description", at most 135 characters.
+constexpr std::size_t kLabelSize = 136;
 
 int add_held(int a, int b) {
   long long sum = static_cast<long long>(a) + b;
@@ -106,4 +114,86 @@ int add_file_type(Tps& table, char* path, double bytes) {
   if (!dot || dot[1] == '\0') return 0;
   char* extension = lower_case(dot + 1);
   return add_to_extension(table, extension, bytes, 1);
+}
+
+namespace {
+
+// ".ext description", or ".ext Undefined file type" for an extension without a
+// definition line; cut to the label's room.
+void file_type_label(const Tps& table, const char* extension, char* label) {
+  format_into(label, kLabelSize, ".%s", extension);
+  int32_t found;
+  if (table.extension_names.keys.find(extension, &found)) {
+    int32_t number = table.extension_names.data[found];
+    if (number >= 0 && number < table.descriptions.count) {
+      append_format(label, kLabelSize, " %s", table.descriptions.strings[number]);
+      return;
+    }
+  }
+  append_format(label, kLabelSize, " Undefined file type");
+}
+
+}  // namespace
+
+void print_file_types(const Tps& table, const char* title, const char* key_label, int total,
+                      const char* value_label, int limit) {
+  int32_t count = table.amounts.keys.count;
+  if (count == 0 || total == 0) return;
+  const double* amounts = table.amounts.values.data;
+  int shown = 0;  // extensions with a kilobyte or more
+  for (int32_t i = 0; i < count; ++i) {
+    if (whole_number(amounts[i]) >= 1) ++shown;
+  }
+  if (shown == 0) return;
+
+  std::size_t size = static_cast<std::size_t>(line_buffer_size());
+  copy_bounded(line_buffer, size, title);
+  int taken = count;
+  if (limit < shown) {
+    append_format(line_buffer, size, " (top %i of %i)", limit, shown);
+    taken = limit;
+  }
+  html.section_title(line_buffer, table.tag);
+
+  int32_t* index = sort_index_by_value(amounts, count, 1);
+  if (!index) {
+    html.out_of_memory();
+    return;
+  }
+  html.list_header2(key_label, "Requests", value_label);
+
+  // The pie's slices by row label; without memory for them the pie is left out.
+  bool chart = config.chart_on[CHT_TPS] != 0;
+  siArr slices;
+  int rows = 0;
+  for (int32_t j = 0; j < taken; ++j) {
+    int32_t e = index[j];
+    int kilobytes = whole_number(amounts[e]);
+    if (kilobytes < 1) continue;
+    char label[kLabelSize];
+    file_type_label(table, table.amounts.keys.strings[e], label);
+    if (chart && slices.add(label, kilobytes) != 0) {
+      chart = false;
+      slices.clear();
+    }
+    if (rows > 0) html.spacer_row(5);
+    html.ranked_row_values2(rows + 1, label, table.requests.data[e], kilobytes,
+                            static_cast<float>(kilobytes) / static_cast<float>(total));
+    ++rows;
+  }
+  if (chart) html.spacer_row(5);
+  html.table_close();
+  std::free(index);
+
+  if (chart) {
+    int32_t* order = sort_index_by_value(slices.data, slices.count, 0);
+    if (order) {
+      html.graph_applet("pie", slices.count, slices.data, order, nullptr, slices.keys.strings,
+                        nullptr);
+      std::free(order);
+    }
+  }
+  page_puts("</td></tr>\n");
+  html.table_close();
+  html.line_break();
 }

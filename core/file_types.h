@@ -46,7 +46,7 @@ int add_file_type(Tps& table, char* path, double bytes);
 // first, with a pie chart when the chart switch TPS_A is on. Extensions with less
 // than one kilobyte are neither shown nor counted; nothing is written when the
 // total is 0 or no extension has a kilobyte.
-void print_file_types(Tps& table, const char* title, const char* key_label, int total,
+void print_file_types(const Tps& table, const char* title, const char* key_label, int total,
                       const char* value_label, int limit);
 
 #endif

@@ -5,9 +5,12 @@
 #include <cstring>
 #include <string>
 
+#include "core/config.h"
 #include "core/errors.h"
 #include "core/file_types.h"
+#include "core/html_writer.h"
 #include "core/memory.h"
+#include "support/capture.h"
 #include "support/work_dir.h"
 
 namespace {
@@ -230,4 +233,142 @@ TEST(FileTypesDefinitions, InstalledFileNamesCommonTypes) {
   for (int32_t i = 0; i < table.extension_names.keys.count; ++i) {
     EXPECT_STRNE(table.descriptions.strings[table.extension_names.data[i]], "");
   }
+}
+
+// ---- The "File Types" section ------------------------------------------------
+
+namespace {
+
+const std::string kRow = "<tr class=dat align=right RA>";
+const std::string kSpacer5 = "<tr><td colspan=5 bgcolor=#efefef><img src=P/imgs/i.gif></td></tr>\n";
+const std::string kListHead =
+    "<table border=0 cellspacing=1 cellpadding=2 bgcolor=#a7a7a7 width=610>\n"
+    "<tr bgcolor=#dfd8df><td>\n"
+    "<table border=0 cellspacing=0 cellpadding=0 bgcolor=#dfd8df width=604>\n"
+    "<tr bgcolor=#a7a7a7 align=right><td class=lbl align=center>#</td>"
+    "<td class=lbl align=left width=100%>Type:</td><td class=lbl>Requests</td>"
+    "<td class=lbl>Kbytes</td><td class=lbl nowrap>% of all</td></tr>\n";
+const std::string kPieHead =
+    "<applet codebase=P/appl code=Corvilande.class width=604 height=150>\n"
+    "<param name=type value=\"pie\">\n"
+    "<param name=background value=\"223,216,223\">\n"
+    "<param name=labelcolor value=\"0,0,0\">\n";
+const std::string kSectionEnd = "</td></tr>\n</table>\n<br>\n";
+
+class FileTypesSection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_prefix_ = html.prefix;
+    saved_attribute_ = html.row_attribute;
+    saved_chart_ = config.chart_on[CHT_TPS];
+    html.prefix = "P/";
+    html.row_attribute = " RA";
+    config.chart_on[CHT_TPS] = 1;
+    std::strcpy(table_.tag, "TPS");
+    dir_.write("dat_tps.cfg", "jpg Images\ngif Images\nhtml Pages\n");
+    EXPECT_EQ(table_.load(), 0);
+  }
+  void TearDown() override {
+    html.prefix = saved_prefix_;
+    html.row_attribute = saved_attribute_;
+    config.chart_on[CHT_TPS] = saved_chart_;
+  }
+
+  std::string title_bar(const char* title) {
+    PageCapture page;
+    html.section_title(title, "TPS");
+    return page.text();
+  }
+  std::string section(int total, int limit) {
+    PageCapture page;
+    print_file_types(table_, "File Types", "Type:", total, "Kbytes", limit);
+    return page.text();
+  }
+
+  WorkDir dir_;
+  Tps table_;
+
+ private:
+  const char* saved_prefix_ = nullptr;
+  const char* saved_attribute_ = nullptr;
+  uint8_t saved_chart_ = 1;
+};
+
+}  // namespace
+
+TEST_F(FileTypesSection, RowsAndPieLeaveOutExtensionsUnderAKilobyte) {
+  ASSERT_EQ(read_block(table_, "3 0 png\n2 10 gif\n1 4 jpg\n\n", false), 0);
+  EXPECT_EQ(section(20, 10),
+            title_bar("File Types") + kListHead +
+                kRow + "<td>1</td><td align=left>.gif Images</td><td>2</td><td>10</td><td>50.0</td></tr>\n" +
+                kSpacer5 +
+                kRow + "<td>2</td><td align=left>.jpg Images</td><td>1</td><td>4</td><td>20.0</td></tr>\n" +
+                kSpacer5 + "</table>\n" + kPieHead +
+                "<param name=visitors value=\"10,4,\">\n"
+                "<param name=labels value=\".gif Images,.jpg Images,\">\n"
+                "</applet>" + kSectionEnd);
+}
+
+TEST_F(FileTypesSection, WithoutTheChartNoPieAndNoClosingSpacer) {
+  config.chart_on[CHT_TPS] = 0;
+  ASSERT_EQ(read_block(table_, "1 1536 html\n4 2 exe\n\n", false), 0);
+  EXPECT_EQ(section(3000, 10),
+            title_bar("File Types") + kListHead +
+                kRow + "<td>1</td><td align=left>.html Pages</td><td>1</td><td>1,536</td><td>51.2</td></tr>\n" +
+                kSpacer5 +
+                kRow + "<td>2</td><td align=left>.exe Undefined file type</td><td>4</td><td>2</td><td>0.1</td></tr>\n" +
+                "</table>\n" + kSectionEnd);
+}
+
+TEST_F(FileTypesSection, LimitCountsOnlyExtensionsWithAKilobyte) {
+  ASSERT_EQ(read_block(table_, "1 0 png\n1 3 gif\n1 7 jpg\n\n", false), 0);
+  std::string text = section(10, 1);
+  EXPECT_EQ(text.rfind(title_bar("File Types (top 1 of 2)"), 0), 0u);
+  EXPECT_NE(text.find(".jpg Images"), std::string::npos);
+  EXPECT_EQ(text.find(".gif Images"), std::string::npos);
+  EXPECT_NE(text.find("<param name=visitors value=\"7,\">"), std::string::npos);
+  // With room for every extension there is no suffix.
+  EXPECT_EQ(section(10, 2).rfind(title_bar("File Types"), 0), 0u);
+  // A limit of 0 keeps the frame and an empty pie out.
+  std::string none = section(10, 0);
+  EXPECT_EQ(none.find("<tr class=dat"), std::string::npos);
+  EXPECT_EQ(none.find("<applet"), std::string::npos);
+}
+
+TEST_F(FileTypesSection, NothingForAnEmptyTableATotalOf0OrOnlySmallAmounts) {
+  EXPECT_EQ(section(10, 10), "");
+  ASSERT_EQ(read_block(table_, "1 0 gif\n\n", false), 0);
+  EXPECT_EQ(section(10, 10), "");
+  ASSERT_EQ(read_block(table_, "1 5 jpg\n\n", false), 0);
+  EXPECT_EQ(section(0, 10), "");
+  EXPECT_NE(section(5, 10), "");
+}
+
+TEST_F(FileTypesSection, ExtensionsAreEscapedAndLabelsBounded) {
+  std::string hostile = "1 2 <script>x,y\n";
+  std::string long_extension = "1 1 " + std::string(200, 'e') + "\n";
+  ASSERT_EQ(read_block(table_, hostile + long_extension + "\n", false), 0);
+  std::string text = section(10, 10);
+  EXPECT_EQ(text.find("<script>"), std::string::npos);
+  EXPECT_NE(text.find("<td align=left>.&lt;script&gt;x,y Undefined file type</td>"), std::string::npos);
+  EXPECT_NE(text.find(".&lt;script&gt;x;y Undefined file type,"), std::string::npos);  // pie label
+  // The long label is cut to 135 characters: the dot and 134 letters.
+  EXPECT_NE(text.find("<td align=left>." + std::string(134, 'e') + "</td>"), std::string::npos);
+}
+
+TEST_F(FileTypesSection, OutOfMemory) {
+  ASSERT_EQ(read_block(table_, "2 10 gif\n1 4 jpg\n\n", false), 0);
+  fail_allocations_after(0);  // no ranking
+  std::string text = section(20, 10);
+  fail_allocations_after(-1);
+  EXPECT_EQ(text.rfind(title_bar("File Types"), 0), 0u);
+  EXPECT_NE(text.find("Not enough memory to generate this report"), std::string::npos);
+  EXPECT_EQ(text.find("<tr class=dat"), std::string::npos);
+
+  fail_allocations_after(1);  // a ranking, but no room for the pie's slices
+  text = section(20, 10);
+  fail_allocations_after(-1);
+  EXPECT_NE(text.find(".jpg Images"), std::string::npos);
+  EXPECT_EQ(text.find("<applet"), std::string::npos);
+  EXPECT_NE(text.find("<td>20.0</td></tr>\n</table>\n</td></tr>\n</table>\n<br>\n"), std::string::npos);
 }
