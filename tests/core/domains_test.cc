@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "core/domains.h"
 #include "core/errors.h"
+#include "core/html_writer.h"
 #include "core/memory.h"
+#include "support/capture.h"
 #include "support/work_dir.h"
 
 namespace {
@@ -148,4 +151,112 @@ TEST(CountryNames, InstalledFileNamesCountryCodes) {
   for (int32_t i = 0; i < countries.codes.count; ++i) {
     EXPECT_STRNE(countries.names.strings[countries.code_names.data[i]], "") << countries.codes.strings[i];
   }
+}
+
+// ---- The "Visiting Countries" section -------------------------------------------
+
+namespace {
+
+const std::string kRow = "<tr class=dat align=right RA>";
+const std::string kSpacer4 = "<tr><td colspan=4 bgcolor=#efefef><img src=P/imgs/i.gif></td></tr>\n";
+const std::string kListHead =
+    "<table border=0 cellspacing=1 cellpadding=2 bgcolor=#a7a7a7 width=610>\n"
+    "<tr bgcolor=#dfd8df><td>\n"
+    "<table border=0 cellspacing=0 cellpadding=0 bgcolor=#dfd8df width=604>\n"
+    "<tr bgcolor=#a7a7a7 align=right><td class=lbl align=center>#</td>"
+    "<td class=lbl align=left width=100%>Country:</td><td class=lbl>Visitors</td>"
+    "<td class=lbl nowrap>% of all</td></tr>\n";
+const std::string kListEnd = "</table>\n</td></tr>\n</table>\n<br>\n";
+
+class CountriesSection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_prefix_ = html.prefix;
+    saved_attribute_ = html.row_attribute;
+    html.prefix = "P/";
+    html.row_attribute = " RA";
+    std::strcpy(countries_.tag, "DMN");
+    dir_.write("dat_dom.cfg", "uk United Kingdom\nci Cote d'Ivoire\ncom Commercial\n");
+    EXPECT_EQ(countries_.load_country_names(), 0);
+  }
+  void TearDown() override {
+    html.prefix = saved_prefix_;
+    html.row_attribute = saved_attribute_;
+  }
+
+  std::string title_bar(const char* title) {
+    PageCapture page;
+    html.section_title(title, "DMN");
+    return page.text();
+  }
+  std::string section(int total, int limit) {
+    PageCapture page;
+    print_countries(countries_, "Visiting Countries", "Country:", total, "Visitors", limit);
+    return page.text();
+  }
+
+  WorkDir dir_;
+  Dom countries_;
+  siArr hosts_;
+
+ private:
+  const char* saved_prefix_ = nullptr;
+  const char* saved_attribute_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(CountriesSection, DomainsOfOneCountryMakeOneRow) {
+  hosts_.add("d.co.uk", 3);
+  hosts_.add("x.info", 1);
+  hosts_.add("e.uk", 2);
+  hosts_.add("localhost", 1);
+  hosts_.add("a.com", 1);
+  ASSERT_EQ(count_top_level_domains(countries_, hosts_), 0);
+  // Ties keep the country table's first-seen order: com, localhost, info.
+  EXPECT_EQ(section(10, 10),
+            title_bar("Visiting Countries") + kListHead +
+                kRow + "<td>1</td><td align=left>.uk&nbsp; United Kingdom</td><td>5</td><td>50.0</td></tr>\n" +
+                kSpacer4 +
+                kRow + "<td>2</td><td align=left>.com Commercial</td><td>1</td><td>10.0</td></tr>\n" +
+                kSpacer4 +
+                kRow + "<td>3</td><td align=left>.localhost</td><td>1</td><td>10.0</td></tr>\n" +
+                kSpacer4 +
+                kRow + "<td>4</td><td align=left>.info</td><td>1</td><td>10.0</td></tr>\n" +
+                kListEnd);
+}
+
+TEST_F(CountriesSection, LimitBelowTheCountryCount) {
+  hosts_.add("a.de", 5);
+  hosts_.add("b.fr", 4);
+  hosts_.add("c.it", 3);
+  ASSERT_EQ(count_top_level_domains(countries_, hosts_), 0);
+  std::string text = section(12, 2);
+  EXPECT_EQ(text.rfind(title_bar("Visiting Countries (top 2 of 3)"), 0), 0u);
+  EXPECT_NE(text.find(".fr&nbsp;</td>"), std::string::npos);
+  EXPECT_EQ(text.find(".it"), std::string::npos);
+  EXPECT_EQ(section(12, 3).rfind(title_bar("Visiting Countries") + kListHead, 0), 0u);
+}
+
+TEST_F(CountriesSection, CodesAndNamesAreEscaped) {
+  hosts_.add("x.<b>", 2);   // a hostile key of a day file
+  hosts_.add("y.ci", 1);
+  ASSERT_EQ(count_top_level_domains(countries_, hosts_), 0);
+  std::string text = section(0, 10);  // a total of 0 shows shares of 0.0
+  EXPECT_EQ(text.find("<b>"), std::string::npos);
+  EXPECT_NE(text.find("<td align=left>.ci&nbsp; Cote d&#39;Ivoire</td><td>1</td><td>0.0</td>"),
+            std::string::npos);
+  EXPECT_NE(text.find("<td align=left>.&lt;b&gt;</td><td>2</td><td>0.0</td>"), std::string::npos);
+}
+
+TEST_F(CountriesSection, NothingForAnEmptyTableAndTheBoxWithoutMemory) {
+  EXPECT_EQ(section(10, 10), "");
+  hosts_.add("a.de", 5);
+  ASSERT_EQ(count_top_level_domains(countries_, hosts_), 0);
+  fail_allocations_after(0);
+  std::string text = section(10, 10);
+  fail_allocations_after(-1);
+  EXPECT_EQ(text.rfind(title_bar("Visiting Countries"), 0), 0u);
+  EXPECT_NE(text.find("Not enough memory to generate this report"), std::string::npos);
+  EXPECT_EQ(text.find("<tr class=dat"), std::string::npos);
 }
