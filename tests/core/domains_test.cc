@@ -8,6 +8,7 @@
 #include "core/html_writer.h"
 #include "core/memory.h"
 #include "support/capture.h"
+#include "support/page_settings.h"
 #include "support/work_dir.h"
 
 namespace {
@@ -171,37 +172,21 @@ const std::string kListEnd = "</table>\n</td></tr>\n</table>\n<br>\n";
 class CountriesSection : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_prefix_ = html.prefix;
-    saved_attribute_ = html.row_attribute;
-    html.prefix = "P/";
-    html.row_attribute = " RA";
     std::strcpy(countries_.tag, "DMN");
     dir_.write("dat_dom.cfg", "uk United Kingdom\nci Cote d'Ivoire\ncom Commercial\n");
     EXPECT_EQ(countries_.load_country_names(), 0);
   }
-  void TearDown() override {
-    html.prefix = saved_prefix_;
-    html.row_attribute = saved_attribute_;
-  }
-
-  std::string title_bar(const char* title) {
-    PageCapture page;
-    html.section_title(title, "DMN");
-    return page.text();
-  }
+  std::string title_bar(const char* title) { return ::title_bar(title, "DMN"); }
   std::string section(int total, int limit) {
     PageCapture page;
     print_countries(countries_, "Visiting Countries", "Country:", total, "Visitors", limit);
     return page.text();
   }
 
+  PageSettings settings_{"P/", " RA"};
   WorkDir dir_;
   Dom countries_;
   siArr hosts_;
-
- private:
-  const char* saved_prefix_ = nullptr;
-  const char* saved_attribute_ = nullptr;
 };
 
 }  // namespace

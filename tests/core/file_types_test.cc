@@ -11,6 +11,7 @@
 #include "core/html_writer.h"
 #include "core/memory.h"
 #include "support/capture.h"
+#include "support/page_settings.h"
 #include "support/work_dir.h"
 
 namespace {
@@ -258,39 +259,28 @@ const std::string kSectionEnd = "</td></tr>\n</table>\n<br>\n";
 class FileTypesSection : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_prefix_ = html.prefix;
-    saved_attribute_ = html.row_attribute;
     saved_chart_ = config.chart_on[CHT_TPS];
-    html.prefix = "P/";
-    html.row_attribute = " RA";
     config.chart_on[CHT_TPS] = 1;
     std::strcpy(table_.tag, "TPS");
     dir_.write("dat_tps.cfg", "jpg Images\ngif Images\nhtml Pages\n");
     EXPECT_EQ(table_.load(), 0);
   }
   void TearDown() override {
-    html.prefix = saved_prefix_;
-    html.row_attribute = saved_attribute_;
     config.chart_on[CHT_TPS] = saved_chart_;
   }
 
-  std::string title_bar(const char* title) {
-    PageCapture page;
-    html.section_title(title, "TPS");
-    return page.text();
-  }
+  std::string title_bar(const char* title) { return ::title_bar(title, "TPS"); }
   std::string section(int total, int limit) {
     PageCapture page;
     print_file_types(table_, "File Types", "Type:", total, "Kbytes", limit);
     return page.text();
   }
 
+  PageSettings settings_{"P/", " RA"};
   WorkDir dir_;
   Tps table_;
 
  private:
-  const char* saved_prefix_ = nullptr;
-  const char* saved_attribute_ = nullptr;
   uint8_t saved_chart_ = 1;
 };
 
