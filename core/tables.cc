@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "core/block_lines.h"
 #include "core/bounded_format.h"
 #include "core/config.h"
 #include "core/errors.h"
@@ -20,27 +21,12 @@ struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
 };
 
-// Splits a block line at its first space: the line keeps the text before it and the
-// result is the text after it (empty when the line has no space).
-char* split_at_space(char* line) {
-  char* space = std::strchr(line, ' ');
-  if (!space) return line + std::strlen(line);
-  *space = '\0';
-  return space + 1;
-}
-
 }  // namespace
 
 void Data::set_name(const char* text) { copy_bounded(tag, sizeof tag, text); }
 
 int Data::read(FILE* file) {
-  while (read_line(file)) {
-    if (line_buffer[0] == '\n') break;
-    strip_line_end(line_buffer);
-    char* key = split_at_space(line_buffer);
-    if (add(key, text_to_int(line_buffer)) != 0) return ERR_MEM;
-  }
-  return 0;
+  return read_block_lines(file, [this](int count, const char* key) { return add(key, count); });
 }
 
 void Data::write(FILE* file) const {

@@ -4,20 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/block_lines.h"
 #include "core/errors.h"
 #include "core/memory.h"
 #include "core/text.h"
 
 namespace {
-
-// Splits a saved line at its first space: the line keeps the order entry, the result
-// is the key text.
-char* split_at_space(char* line) {
-  char* space = std::strchr(line, ' ');
-  if (!space) return line + std::strlen(line);
-  *space = '\0';
-  return space + 1;
-}
 
 // The order read from a file is used only when it lists every visitor number once in
 // strictly ascending key order; anything else (a damaged or edited file) is rebuilt
@@ -67,18 +59,11 @@ void hosts::write(FILE* file) const {
 }
 
 int hosts::read(FILE* file) {
-  int status = 0;
-  while (read_line(file)) {
-    if (line_buffer[0] == '\n') break;
-    strip_line_end(line_buffer);
-    char* key = split_at_space(line_buffer);
-    int32_t entry = text_to_int(line_buffer);
-    if (strArr::insert_at(key, strArr::count) != 0) {
-      status = ERR_MEM;
-      break;
-    }
+  int status = read_block_lines(file, [this](int entry, const char* key) {
+    if (strArr::insert_at(key, strArr::count) != 0) return ERR_MEM;
     data[strArr::count - 1] = entry;
-  }
+    return 0;
+  });
   check_order(data, strArr::count, [this](int32_t a, int32_t b) { return std::strcmp(strings[a], strings[b]) < 0; });
   return status;
 }
@@ -127,19 +112,12 @@ void ips::write(FILE* file) const {
 }
 
 int ips::read(FILE* file) {
-  int status = 0;
-  while (read_line(file)) {
-    if (line_buffer[0] == '\n') break;
-    strip_line_end(line_buffer);
-    char* key = split_at_space(line_buffer);
-    int32_t entry = text_to_int(line_buffer);
+  int status = read_block_lines(file, [this](int entry, const char* key) {
     pending = static_cast<uint32_t>(std::strtoul(key, nullptr, 10));
-    if (insert(nullptr, intArr::count) != 0) {
-      status = ERR_MEM;
-      break;
-    }
+    if (insert(nullptr, intArr::count) != 0) return ERR_MEM;
     data[intArr::count - 1] = entry;
-  }
+    return 0;
+  });
   check_order(data, intArr::count, [this](int32_t a, int32_t b) { return addresses[a] < addresses[b]; });
   return status;
 }

@@ -310,16 +310,21 @@ void define(Cds& table, const char* code, const char* description) {
   table.codes.add(code, number);
 }
 
-}  // namespace
-
-TEST_F(TableListTest, StatusCodesWithoutChart) {
-  Cds table;
+// 200 (5 requests), 404 (2) and the undefined 999 (1).
+void three_codes(Cds& table) {
   table.set_name("CDS");
   define(table, "200", "OK");
   define(table, "404", "Not Found");
   table.add("404", 2);
   table.add("200", 5);
   table.add("999", 1);
+}
+
+}  // namespace
+
+TEST_F(TableListTest, StatusCodesWithoutChart) {
+  Cds table;
+  three_codes(table);
   std::string page = captured([&] { print_status_codes(table, "Status Codes", "Code:", 8, "Requests", 10); });
   std::string expected = title_bar("Status Codes", "CDS") + header("Code:", "Requests") +
                          rows({row(1, "200 OK", "5", "62.5"), row(2, "404 Not Found", "2", "25.0"),
@@ -331,12 +336,7 @@ TEST_F(TableListTest, StatusCodesWithoutChart) {
 TEST_F(TableListTest, StatusCodesWithPie) {
   config.chart_on[CHT_CDS] = 1;
   Cds table;
-  table.set_name("CDS");
-  define(table, "200", "OK");
-  define(table, "404", "Not Found");
-  table.add("404", 2);
-  table.add("200", 5);
-  table.add("999", 1);
+  three_codes(table);
   std::string page = captured([&] { print_status_codes(table, "Status Codes", "Code:", 8, "Requests", 2); });
   std::string expected =
       title_bar("Status Codes (top 2 of 3)", "CDS") + header("Code:", "Requests") +

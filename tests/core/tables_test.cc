@@ -10,26 +10,9 @@
 #include "core/program.h"
 #include "core/tables.h"
 #include "core/text.h"
+#include "support/temp_files.h"
 
 namespace {
-
-FILE* file_with(const std::string& text) {
-  FILE* file = std::tmpfile();
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::rewind(file);
-  return file;
-}
-
-std::string written(const Data& table) {
-  FILE* file = std::tmpfile();
-  table.write(file);
-  std::string text(static_cast<std::size_t>(std::ftell(file)), '\0');
-  std::rewind(file);
-  std::size_t n = std::fread(&text[0], 1, text.size(), file);
-  text.resize(n);
-  std::fclose(file);
-  return text;
-}
 
 // Reads one block (after its tag line) from the text into the table.
 int read_block(Data& table, const std::string& text) {

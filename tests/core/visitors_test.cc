@@ -6,27 +6,9 @@
 
 #include "core/memory.h"
 #include "core/visitors.h"
+#include "support/temp_files.h"
 
 namespace {
-
-// A temporary file holding the text, positioned at its start.
-FILE* file_with(const std::string& text) {
-  FILE* file = std::tmpfile();
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::rewind(file);
-  return file;
-}
-
-std::string written(const IPs& table) {
-  FILE* file = std::tmpfile();
-  table.write(file);
-  std::string text(static_cast<std::size_t>(std::ftell(file)), '\0');
-  std::rewind(file);
-  std::size_t n = std::fread(&text[0], 1, text.size(), file);
-  text.resize(n);
-  std::fclose(file);
-  return text;
-}
 
 // find, then insert when absent; the visitor number.
 int32_t visit(IPs& table, const char* key) {
