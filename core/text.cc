@@ -28,17 +28,22 @@ void set_today(time_t now) {
 
 bool read_line(FILE* file, bool* cut) {
   if (cut) *cut = false;
+  // Byte by byte rather than fgets: the line's end is known by count, so a NUL byte
+  // inside a line cannot make the rest of that line look like a line of its own.
   int size = line_buffer_size();
-  if (!std::fgets(line_buffer, size, file)) return false;
-  std::size_t n = std::strlen(line_buffer);
-  if (n == static_cast<std::size_t>(size - 1) && line_buffer[n - 1] != '\n') {
-    int c;
-    bool dropped = false;
-    while ((c = std::fgetc(file)) != EOF) {
-      dropped = true;
-      if (c == '\n') break;
+  int n = 0;
+  int c = 0;
+  while (n < size - 1 && (c = getc_unlocked(file)) != EOF) {
+    line_buffer[n++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  line_buffer[n] = '\0';
+  if (n == 0) return false;
+  if (line_buffer[n - 1] != '\n' && c != EOF) {
+    // Too long for the buffer: the excess up to and including the line feed is dropped.
+    while ((c = getc_unlocked(file)) != EOF && c != '\n') {
+      if (cut) *cut = true;
     }
-    if (dropped && cut) *cut = true;
   }
   return true;
 }
