@@ -1,13 +1,14 @@
 #include "core/domains.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "core/bounded_format.h"
 #include "core/errors.h"
 #include "core/escape.h"
 #include "core/html_writer.h"
+#include "core/tables.h"
 #include "core/text.h"
+#include "core/top_list.h"
 
 namespace {
 
@@ -38,6 +39,11 @@ const char* registered_domain(const char* host) {
   bool three_labels = end - (dots[0] + 1) == 2 && end - second <= 6 && is_registry_label(second);
   if (three_labels) return found == 3 ? dots[2] + 1 : host;
   return found >= 2 ? dots[1] + 1 : host;
+}
+
+int Hst::add_host_domain(const char* host) {
+  const char* domain = registered_domain(host);
+  return domain ? add(domain, 1) : 0;
 }
 
 int close_return(FILE* file, int code) {
@@ -75,7 +81,7 @@ const char* Dom::country_name(const char* code) const {
   return names.strings[code_names.data[number]];
 }
 
-int count_top_level_domains(Dom& countries, const siArr& hosts) {
+int count_top_level_domains(Dom& countries, const Hst& hosts) {
   for (int32_t i = hosts.keys.count - 1; i >= 0; --i) {
     const char* domain = hosts.keys.strings[i];
     const char* dot = std::strrchr(domain, '.');
@@ -86,40 +92,21 @@ int count_top_level_domains(Dom& countries, const siArr& hosts) {
 
 void print_countries(const Dom& countries, const char* title, const char* key_label, int total,
                      const char* value_label, int limit) {
-  int32_t count = countries.counts.keys.count;
-  if (count == 0) return;
   std::size_t size = static_cast<std::size_t>(line_buffer_size());
-  copy_bounded(line_buffer, size, title);
-  int rows = count;
-  if (limit < count) {
-    append_format(line_buffer, size, " (top %i of %i)", limit, count);
-    rows = limit;
-  }
-  html.section_title(line_buffer, countries.tag);
-
-  int32_t* index = sort_index_by_value(countries.counts.data, count, 0);
-  if (!index) {
-    html.out_of_memory();
-    return;
-  }
-  html.list_header(key_label, value_label);
-  for (int i = 0; i < rows; ++i) {
-    int32_t e = index[i];
-    const char* code = countries.counts.keys.strings[e];
-    // ".uk&nbsp; United Kingdom": the blank keeps two-letter codes in line.
-    copy_bounded(line_buffer, size, ".");
-    append_html_escaped(line_buffer, size, code);
-    if (std::strlen(code) <= 2) append_format(line_buffer, size, "&nbsp;");
-    if (const char* name = countries.country_name(code)) {
-      append_format(line_buffer, size, " ");
-      append_html_escaped(line_buffer, size, name);
-    }
-    if (i > 0) html.spacer_row(4);
-    int visitors = countries.counts.data[e];
-    html.ranked_row(i + 1, line_buffer, visitors,
-                    static_cast<float>(visitors) / static_cast<float>(total));
-  }
-  html.list_close();
-  html.line_break();
-  std::free(index);
+  bool written = print_ranked(countries.counts, countries.tag, title, key_label, value_label, limit, false,
+               [&countries, total, size](int32_t i, int32_t position) {
+                 // ".uk&nbsp; United Kingdom": the blank keeps two-letter codes in line.
+                 const char* code = countries.counts.keys.strings[position];
+                 copy_bounded(line_buffer, size, ".");
+                 append_html_escaped(line_buffer, size, code);
+                 if (std::strlen(code) <= 2) append_format(line_buffer, size, "&nbsp;");
+                 if (const char* name = countries.country_name(code)) {
+                   append_format(line_buffer, size, " ");
+                   append_html_escaped(line_buffer, size, name);
+                 }
+                 if (i > 0) html.spacer_row(4);
+                 int visitors = countries.counts.data[position];
+                 html.ranked_row(i + 1, line_buffer, visitors, share_of(visitors, total));
+               });
+  if (written) html.line_break();
 }

@@ -5,6 +5,8 @@
 
 #include "core/containers.h"
 
+class Hst;
+
 // The visiting countries of a report: visitors by top-level domain, with the
 // country names of the definition file "dat_dom.cfg".
 class Dom {
@@ -38,12 +40,13 @@ const char* registered_domain(const char* host);
 
 // Adds each domain's visitors of a host table to its top-level domain, taking the
 // domains from the last one first. 0, or -8 when memory runs out.
-int count_top_level_domains(Dom& countries, const siArr& hosts);
+int count_top_level_domains(Dom& countries, const Hst& hosts);
 
 // Closes the file and gives back the code.
 int close_return(FILE* file, int code);
 
-// The "Visiting Countries" section.
+// The "Visiting Countries" section: visitors by top-level domain, largest first,
+// each labelled with its country's name when "dat_dom.cfg" lists the code.
 void print_countries(const Dom& countries, const char* title, const char* key_label, int total,
                      const char* value_label, int limit);
 

@@ -5,12 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/block_lines.h"
 #include "core/bounded_format.h"
 #include "core/config.h"
 #include "core/errors.h"
 #include "core/html_writer.h"
 #include "core/output.h"
 #include "core/text.h"
+#include "core/top_list.h"
 
 namespace {
 
@@ -80,18 +82,14 @@ int Tps::load() {
 }
 
 int Tps::read(FILE* file, bool in_state_file) {
-  while (read_line(file)) {
-    strip_line_end(line_buffer);
-    if (line_buffer[0] == '\0') break;  // the block's empty line
-    char* cursor = line_buffer;
-    int count = next_int_token(' ', &cursor);
-    int kilobytes = next_int_token(' ', &cursor);
+  return read_block_lines(file, [this, in_state_file](int count, char* text) {
+    char* extension = split_at_space(text);
+    int kilobytes = text_to_int(text);
     // The state file keeps whole kilobytes; the parser counts bytes. The product
     // is taken in floating point so that large amounts cannot overflow.
     double amount = in_state_file ? static_cast<double>(kilobytes) * 1024.0 : kilobytes;
-    if (add_to_extension(*this, cursor, amount, count) != 0) return ERR_MEM;
-  }
-  return 0;
+    return add_to_extension(*this, extension, amount, count);
+  });
 }
 
 void Tps::write(FILE* file) const {
@@ -146,13 +144,8 @@ void print_file_types(const Tps& table, const char* title, const char* key_label
   }
   if (shown == 0) return;
 
-  std::size_t size = static_cast<std::size_t>(line_buffer_size());
-  copy_bounded(line_buffer, size, title);
-  int taken = count;
-  if (limit < shown) {
-    append_format(line_buffer, size, " (top %i of %i)", limit, shown);
-    taken = limit;
-  }
+  // Every extension with a kilobyte ranks before those without one.
+  int32_t taken = list_title(title, shown, limit);
   html.section_title(line_buffer, table.tag);
 
   int32_t* index = sort_index_by_value(amounts, count, 1);
@@ -178,7 +171,7 @@ void print_file_types(const Tps& table, const char* title, const char* key_label
     }
     if (rows > 0) html.spacer_row(5);
     html.ranked_row_values2(rows + 1, label, table.requests.data[e], kilobytes,
-                            static_cast<float>(kilobytes) / static_cast<float>(total));
+                            share_of(kilobytes, total));
     ++rows;
   }
   if (chart) html.spacer_row(5);

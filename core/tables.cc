@@ -14,6 +14,7 @@
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/text.h"
+#include "core/top_list.h"
 
 namespace {
 
@@ -67,41 +68,6 @@ constexpr const char kMagenta[] = "style=color:rgb(255,0,255) ";
 constexpr const char kRed[] = "style=color:rgb(255,0,0) ";
 
 bool starts_with(const char* text, const char* start) { return std::strncmp(text, start, std::strlen(start)) == 0; }
-
-float share_of(int32_t count, int total) { return static_cast<float>(count) / static_cast<float>(total); }
-
-// Copies the title into the line buffer, with " (top n of m)" when the table has more
-// keys than the limit; gives the number of rows to print.
-int32_t list_title(const char* title, int32_t keys, int limit) {
-  std::size_t size = static_cast<std::size_t>(line_buffer_size());
-  copy_bounded(line_buffer, size, title);
-  if (keys > limit) {
-    append_format(line_buffer, size, " (top %i of %i)", limit, keys);
-    return limit;
-  }
-  return keys;
-}
-
-// The common frame of a ranked list: title bar, ranking, header, rows, close. The row
-// printer gets the row index and the key's string number; `bottom` starts from the
-// least counts.
-template <typename Row>
-void print_ranked(const siArr& table, const char* tag, const char* title, const char* key_label,
-                  const char* value_label, int limit, bool bottom, Row row) {
-  int32_t count = table.keys.count;
-  if (count == 0) return;
-  int32_t rows = list_title(title, count, limit);
-  html.section_title(line_buffer, tag);
-  int32_t* ranking = sort_index_by_value(table.data, count, 0);
-  if (!ranking) {
-    html.out_of_memory();
-    return;
-  }
-  html.list_header(key_label, value_label);
-  for (int32_t i = 0; i < rows; ++i) row(i, ranking[bottom ? count - 1 - i : i]);
-  html.list_close();
-  std::free(ranking);
-}
 
 // The visible part of a link text: at most 80 characters, then "...".
 std::string cut_text(const char* text, std::size_t length) {

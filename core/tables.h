@@ -42,6 +42,10 @@ class Data : public siArr {
 // Visiting host domains ("HST").
 class Hst : public Data {
  public:
+  // Counts one visitor under the registered domain of its host name (d.co.uk for
+  // h.d.co.uk); a numeric address or a name not ending in a letter counts nowhere.
+  // 0, or -8 when memory runs out.
+  int add_host_domain(const char* host);
 };
 
 // Requested files ("FLS").
