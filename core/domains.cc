@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/block_lines.h"
 #include "core/bounded_format.h"
 #include "core/errors.h"
 #include "core/escape.h"
@@ -46,33 +47,19 @@ int Hst::add_host_domain(const char* host) {
   return domain ? add(domain, 1) : 0;
 }
 
-int close_return(FILE* file, int code) {
-  std::fclose(file);
-  return code;
-}
-
 int Dom::load_country_names() {
-  FILE* file = std::fopen("dat_dom.cfg", "r");
-  if (!file) return ERR_FIL;
-  while (read_line(file)) {
-    strip_line_end(line_buffer);
-    char* name = line_buffer;
-    next_int_token(' ', &name);  // cuts the code off; the rest of the line is the name
-    const char* code = line_buffer;
+  return read_definition_lines("dat_dom.cfg", [this](const char* code, const char* name) {
     int32_t position;
-    if (codes.find(code, &position)) continue;  // a repeated code keeps its first name
+    if (codes.find(code, &position)) return 0;  // a repeated code keeps its first name
     int32_t name_number;
-    if (!names.find(name, &name_number)) {
-      if (names.insert_at(name, name_number) != 0) return close_return(file, ERR_MEM);
-      name_number = names.count - 1;
-    }
-    if (codes.insert_at(code, position) != 0) return close_return(file, ERR_MEM);
+    if (add_numbered(names, name, &name_number) != 0) return ERR_MEM;
+    if (codes.insert_at(code, position) != 0) return ERR_MEM;
     if (code_names.insert_at(name_number, code_names.count) != 0) {
       codes.remove_last(position);
-      return close_return(file, ERR_MEM);
+      return ERR_MEM;
     }
-  }
-  return close_return(file, 0);
+    return 0;
+  });
 }
 
 const char* Dom::country_name(const char* code) const {

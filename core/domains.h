@@ -1,8 +1,6 @@
 #ifndef QM_CORE_DOMAINS_H
 #define QM_CORE_DOMAINS_H
 
-#include <cstdio>
-
 #include "core/containers.h"
 
 class Hst;
@@ -41,9 +39,6 @@ const char* registered_domain(const char* host);
 // Adds each domain's visitors of a host table to its top-level domain, taking the
 // domains from the last one first. 0, or -8 when memory runs out.
 int count_top_level_domains(Dom& countries, const Hst& hosts);
-
-// Closes the file and gives back the code.
-int close_return(FILE* file, int code);
 
 // The "Visiting Countries" section: visitors by top-level domain, largest first,
 // each labelled with its country's name when "dat_dom.cfg" lists the code.

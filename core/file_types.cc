@@ -55,30 +55,13 @@ int add_to_extension(Tps& table, const char* extension, double amount, int count
 }  // namespace
 
 int Tps::load() {
-  FILE* file = std::fopen("dat_tps.cfg", "r");
-  if (!file) return ERR_FIL;
-  while (read_line(file)) {
-    strip_line_end(line_buffer);
-    char* description = line_buffer;
-    next_int_token(' ', &description);  // cuts the extension off; the rest describes it
-    const char* extension = line_buffer;
+  return read_definition_lines("dat_tps.cfg", [this](const char* extension, const char* description) {
     int32_t found;
-    if (extension_names.keys.find(extension, &found)) continue;  // first line holds
+    if (extension_names.keys.find(extension, &found)) return 0;  // its first line holds
     int32_t number;
-    if (!descriptions.find(description, &number)) {
-      if (descriptions.insert_at(description, number) != 0) {
-        std::fclose(file);
-        return ERR_MEM;
-      }
-      number = descriptions.count - 1;
-    }
-    if (extension_names.add(extension, number) != 0) {
-      std::fclose(file);
-      return ERR_MEM;
-    }
-  }
-  std::fclose(file);
-  return 0;
+    if (add_numbered(descriptions, description, &number) != 0) return ERR_MEM;
+    return extension_names.add(extension, number);
+  });
 }
 
 int Tps::read(FILE* file, bool in_state_file) {

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "core/block_lines.h"
@@ -15,14 +14,6 @@
 #include "core/output.h"
 #include "core/text.h"
 #include "core/top_list.h"
-
-namespace {
-
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-
-}  // namespace
 
 void Data::set_name(const char* text) { copy_bounded(tag, sizeof tag, text); }
 
@@ -38,25 +29,17 @@ void Data::write(FILE* file) const {
 }
 
 int Cds::load(const char* path) {
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "r"));
-  if (!file) return ERR_FIL;
-  while (read_line(file.get())) {
-    strip_line_end(line_buffer);
-    char* description = split_at_space(line_buffer);
+  return read_definition_lines(path, [this](const char* code, const char* description) {
     int32_t number;
-    if (!descriptions.find(description, &number)) {
-      if (descriptions.insert_at(description, number) != 0) return ERR_MEM;
-      number = descriptions.count - 1;
-    }
+    if (add_numbered(descriptions, description, &number) != 0) return ERR_MEM;
     // A code listed again takes its last description.
-    int32_t code;
-    if (codes.keys.find(line_buffer, &code)) {
-      codes.data[code] = number;
-    } else if (codes.add(line_buffer, number) != 0) {
-      return ERR_MEM;
+    int32_t known;
+    if (codes.keys.find(code, &known)) {
+      codes.data[known] = number;
+      return 0;
     }
-  }
-  return 0;
+    return codes.add(code, number);
+  });
 }
 
 // ---- report lists ----

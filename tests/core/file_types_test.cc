@@ -12,24 +12,14 @@
 #include "core/memory.h"
 #include "support/capture.h"
 #include "support/page_settings.h"
+#include "support/temp_files.h"
 #include "support/work_dir.h"
 
 namespace {
 
-std::string written(const Tps& table) {
-  char* buffer = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&buffer, &size);
-  table.write(out);
-  std::fclose(out);
-  std::string text(buffer, size);
-  std::free(buffer);
-  return text;
-}
-
 // Reads a block body from text; gives the status and what is left unread.
 int read_block(Tps& table, const std::string& text, bool in_state_file, std::string* rest = nullptr) {
-  FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+  FILE* in = file_with(text);
   int status = table.read(in, in_state_file);
   if (rest) {
     rest->clear();
