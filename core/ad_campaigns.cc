@@ -1,10 +1,131 @@
 #include "core/ad_campaigns.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "core/atomic_file.h"
+#include "core/config.h"
+#include "core/errors.h"
+#include "core/memory.h"
+#include "core/text.h"
+
+namespace {
+
+const char kCampaignFile[] = "dat_acp.cfg";
+
+// Adds the text to the list without its control bytes, so that a name or a
+// pattern can never break the one-campaign-per-line file.
+int add_clean(strArr& list, const char* text) {
+  const char* p = text;
+  while (*p && !is_control_byte(static_cast<unsigned char>(*p))) ++p;
+  if (!*p) return list.add(text);
+  char* copy = copy_text(text);
+  if (!copy) return ERR_MEM;
+  char* out = copy;
+  for (const char* in = copy; *in; ++in) {
+    if (!is_control_byte(static_cast<unsigned char>(*in))) *out++ = *in;
+  }
+  *out = '\0';
+  int status = list.add(copy);
+  std::free(copy);
+  return status;
+}
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
 AdCampaigns::~AdCampaigns() { clear(); }
 
 void AdCampaigns::clear() {
   for (int i = 0; i < count; ++i) delete campaigns[i];
-  delete[] campaigns;
+  std::free(campaigns);
   campaigns = nullptr;
   count = 0;
+}
+
+void AdCampaigns::drop_last() {
+  // The array keeps its spare slot; it is released by clear.
+  delete campaigns[count - 1];
+  campaigns[--count] = nullptr;
+}
+
+int AdCampaigns::add(const char* name) {
+  std::unique_ptr<strArr> list(new (std::nothrow) strArr());
+  if (!list || add_clean(*list, name) != 0) return ERR_MEM;
+  strArr** grown =
+      static_cast<strArr**>(grow_block(campaigns, sizeof(strArr*) * (static_cast<std::size_t>(count) + 1)));
+  if (!grown) return ERR_MEM;
+  campaigns = grown;
+  campaigns[count++] = list.release();
+  return 0;
+}
+
+int AdCampaigns::add_pattern(const char* pattern) {
+  if (count == 0) return 0;
+  return add_clean(*campaigns[count - 1], pattern);
+}
+
+int AdCampaigns::load() {
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(kCampaignFile, "r"));
+  if (!file) return ERR_FIL;
+  while (read_line(file.get())) {
+    strip_line_end(line_buffer);
+    char* cursor = line_buffer;
+    next_int_token('|', &cursor);
+    std::size_t name_length = std::strlen(line_buffer);
+    bool had_bar = cursor != line_buffer + name_length;
+    // The character before "|" is the blank the writer puts there; an empty
+    // line has none to drop.
+    if (name_length > 0) line_buffer[name_length - 1] = '\0';
+    if (add(line_buffer) != 0) return ERR_MEM;
+    if (!had_bar || !*cursor) continue;
+    ++cursor;  // the blank after "|"
+    while (*cursor) {
+      char* piece = cursor;
+      next_int_token(' ', &cursor);
+      if (add_pattern(piece) != 0) {
+        drop_last();  // no half-read campaign stays
+        return ERR_MEM;
+      }
+    }
+  }
+  return 0;
+}
+
+int AdCampaigns::save() {
+  AtomicFile out;
+  if (out.open(kCampaignFile) != 0) return ERR_FIL;
+  FILE* f = out.file();
+  for (int i = 0; i < count; ++i) {
+    const strArr& list = *campaigns[i];
+    put_setting_text(f, list.strings[0]);
+    std::fputs(" |", f);
+    for (int j = list.count - 1; j >= 1; --j) {
+      std::fputc(' ', f);
+      put_setting_text(f, list.strings[j]);
+    }
+    std::fputc('\n', f);
+  }
+  return out.commit() == 0 ? 0 : ERR_FIL;
+}
+
+int AdCampaigns::match(const char* text, int amount, int& total) {
+  if (!text) return 0;
+  for (int i = 0; i < count; ++i) {
+    const strArr& list = *campaigns[i];
+    for (int j = list.count - 1; j >= 1; --j) {
+      if (std::strstr(text, list.strings[j])) {
+        if (counters.add(list.strings[0], amount) != 0) return ERR_MEM;
+        total += amount;
+        return 0;
+      }
+    }
+  }
+  return 0;
 }

@@ -1,7 +1,9 @@
 #ifndef QM_CORE_CONFIG_H
 #define QM_CORE_CONFIG_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "core/containers.h"
 
@@ -58,8 +60,19 @@ struct Config {
 // The global configuration record.
 extern Config config;
 
+// XORs each byte of the password with 0xA7 in place: the same call scrambles and
+// unscrambles.
 void scramble_password(Config& record);
 // 1: static set-up (writer texts, configuration defaults); 0: tear-down.
 void setup_globals(int flag);
+
+// Control bytes (below a blank, and DEL) can never be part of a stored text: the
+// settings files hold one value per line.
+bool is_control_byte(unsigned char byte);
+// Copies a text setting into its field of `size` bytes, cut to size - 1
+// characters, leaving out control bytes.
+void copy_setting(char* field, std::size_t size, const char* value);
+// Writes the text to the file leaving out control bytes.
+void put_setting_text(FILE* file, const char* text);
 
 #endif
