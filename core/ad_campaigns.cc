@@ -22,21 +22,14 @@ int add_clean(strArr& list, const char* text) {
   const char* p = text;
   while (*p && !is_control_byte(static_cast<unsigned char>(*p))) ++p;
   if (!*p) return list.add(text);
-  char* copy = copy_text(text);
-  if (!copy) return ERR_MEM;
-  char* out = copy;
-  for (const char* in = copy; *in; ++in) {
-    if (!is_control_byte(static_cast<unsigned char>(*in))) *out++ = *in;
-  }
-  *out = '\0';
-  int status = list.add(copy);
-  std::free(copy);
+  std::size_t size = std::strlen(text) + 1;
+  char* clean = static_cast<char*>(new_block(size));
+  if (!clean) return ERR_MEM;
+  copy_setting(clean, size, text);
+  int status = list.add(clean);
+  std::free(clean);
   return status;
 }
-
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -72,19 +65,14 @@ int AdCampaigns::add_pattern(const char* pattern) {
 }
 
 int AdCampaigns::load() {
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(kCampaignFile, "r"));
-  if (!file) return ERR_FIL;
-  while (read_line(file.get())) {
-    strip_line_end(line_buffer);
-    char* cursor = line_buffer;
-    next_int_token('|', &cursor);
-    std::size_t name_length = std::strlen(line_buffer);
-    bool had_bar = cursor != line_buffer + name_length;
+  return read_settings_file(kCampaignFile, '|', [this](char* name, char* cursor) {
+    std::size_t name_length = std::strlen(name);
+    bool had_bar = cursor != name + name_length;
     // The character before "|" is the blank the writer puts there; an empty
     // line has none to drop.
-    if (name_length > 0) line_buffer[name_length - 1] = '\0';
-    if (add(line_buffer) != 0) return ERR_MEM;
-    if (!had_bar || !*cursor) continue;
+    if (name_length > 0) name[name_length - 1] = '\0';
+    if (add(name) != 0) return ERR_MEM;
+    if (!had_bar || !*cursor) return 0;
     ++cursor;  // the blank after "|"
     while (*cursor) {
       char* piece = cursor;
@@ -94,8 +82,8 @@ int AdCampaigns::load() {
         return ERR_MEM;
       }
     }
-  }
-  return 0;
+    return 0;
+  });
 }
 
 int AdCampaigns::save() {

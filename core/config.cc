@@ -1,7 +1,6 @@
 #include "core/config.h"
 
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "core/ad_campaigns.h"
@@ -53,11 +52,6 @@ namespace {
 
 const char kRowAttribute[] = " onMouseOver=\"bgc(this,0)\" onmouseout=\"bgc(this,1)\"";
 const unsigned char kPasswordKey = 0xA7;
-
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using InputFile = std::unique_ptr<FILE, FileCloser>;
 
 void scramble_text(char* text) {
   std::size_t n = std::strlen(text);
@@ -111,18 +105,6 @@ void apply_switches(Config& record, const char* key, char* value) {
   }
 }
 
-int load_formats(Config& record) {
-  InputFile file(std::fopen("formats.cfg", "r"));
-  if (!file) return ERR_FIL;
-  while (read_line(file.get())) {
-    strip_line_end(line_buffer);
-    char* rest = line_buffer;
-    next_int_token('%', &rest);
-    if (record.formats.add(line_buffer) != 0) return ERR_MEM;
-  }
-  return 0;
-}
-
 }  // namespace
 
 bool is_control_byte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
@@ -145,18 +127,17 @@ void put_setting_text(FILE* file, const char* text) {
 void scramble_password(Config& record) { scramble_text(record.password); }
 
 int Config::load() {
-  InputFile file(std::fopen("config.cfg", "r"));
-  if (!file) return ERR_FIL;
-  while (read_line(file.get())) {
-    strip_line_end(line_buffer);
-    char* value = line_buffer;
-    next_int_token(' ', &value);
-    apply_setting(*this, line_buffer, value);
-    apply_switches(*this, line_buffer, value);
-  }
-  file.reset();
+  int status = read_settings_file("config.cfg", ' ', [this](char* key, char* value) {
+    apply_setting(*this, key, value);
+    apply_switches(*this, key, value);
+    return 0;
+  });
+  if (status != 0) return status;
 
-  int status = load_formats(*this);
+  // A format's display name is the text before the first "%" of its line.
+  status = read_settings_file("formats.cfg", '%', [this](char* name, char*) {
+    return formats.add(name) != 0 ? ERR_MEM : 0;
+  });
   if (status != 0) return status;
 
   delete campaigns;
