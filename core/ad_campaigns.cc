@@ -7,9 +7,13 @@
 #include <new>
 
 #include "core/atomic_file.h"
+#include "core/bounded_format.h"
 #include "core/config.h"
 #include "core/errors.h"
+#include "core/escape.h"
+#include "core/html_writer.h"
 #include "core/memory.h"
+#include "core/output.h"
 #include "core/text.h"
 
 namespace {
@@ -116,4 +120,39 @@ int AdCampaigns::match(const char* text, int amount, int& total) {
     }
   }
   return 0;
+}
+
+void AdCampaigns::print(const char* title, const char* key_header, int total, const char* value_header,
+                        int row_limit) {
+  int counted = counters.count;
+  if (counted == 0) return;
+  std::size_t size = static_cast<std::size_t>(line_buffer_size());
+  copy_bounded(line_buffer, size, title);
+  int shown = counted;
+  if (counted > row_limit) {
+    append_format(line_buffer, size, " (top %i of %i)", row_limit, counted);
+    shown = row_limit < 0 ? 0 : row_limit;
+  }
+  html.section_title(line_buffer, tag);
+
+  int32_t* order = sort_index_by_value(counters.data, counted, 0);
+  if (!order) {
+    html.out_of_memory();
+    return;
+  }
+  html.list_header(key_header, value_header);
+  for (int i = 0; i < shown; ++i) {
+    if (i > 0) html.spacer_row(4);
+    int32_t k = order[i];
+    float share = total != 0 ? static_cast<float>(counters.data[k]) / static_cast<float>(total) : 0.0f;
+    html.ranked_row(i + 1, html_escape(counters.keys.strings[k]).c_str(), counters.data[k], share);
+  }
+  bool chart = config.chart_on[CHT_ACP] != 0;
+  if (chart) html.spacer_row(4);
+  html.table_close();
+  if (chart) html.graph_applet("pie", shown, counters.data, order, nullptr, counters.keys.strings, nullptr);
+  page_puts("</td></tr>\n");
+  html.table_close();
+  html.line_break();
+  std::free(order);
 }

@@ -50,7 +50,6 @@ Config::~Config() {
 
 namespace {
 
-const char kRowAttribute[] = " onMouseOver=\"bgc(this,0)\" onmouseout=\"bgc(this,1)\"";
 const unsigned char kPasswordKey = 0xA7;
 
 void scramble_text(char* text) {
@@ -195,7 +194,7 @@ void setup_globals(int flag) {
   // exit-time destructor releases once more without harm.
   if (flag) {
     html.prefix = "";
-    html.row_attribute = kRowAttribute;
+    html.row_attribute = kRowHighlightAttribute;
   }
   config.~Config();
   new (&config) Config();

@@ -11,7 +11,10 @@
 
 #include "core/config.h"
 #include "core/errors.h"
+#include "core/html_writer.h"
 #include "core/memory.h"
+#include "core/output.h"
+#include "support/capture.h"
 #include "support/work_dir.h"
 
 namespace {
@@ -194,6 +197,111 @@ TEST_F(AdCampaignsTest, FailedSaveKeepsTheOldFile) {
   struct stat status;
   ASSERT_EQ(stat("dat_acp.cfg", &status), 0);
   EXPECT_TRUE(S_ISDIR(status.st_mode));
+}
+
+// Counts each campaign once with the given amount, in this order.
+void count_campaigns(AdCampaigns& table, const std::vector<std::pair<std::string, int>>& counts) {
+  int total = 0;
+  for (const auto& c : counts) {
+    ASSERT_EQ(table.add(c.first.c_str()), 0);
+    ASSERT_EQ(table.add_pattern(("." + c.first + ".example").c_str()), 0);
+    ASSERT_EQ(table.match(("www." + c.first + ".example").c_str(), c.second, total), 0);
+  }
+}
+
+std::string print_section(AdCampaigns& table, int total, int row_limit) {
+  PageCapture page;
+  table.print("Ad Campaigns", "Name:", total, "Visitors", row_limit);
+  return page.text();
+}
+
+int occurrences(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+class AdCampaignsPrintTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setup_globals(1);
+    std::strcpy(table.tag, "ACP");
+  }
+  void TearDown() override {
+    fail_allocations_after(-1);
+    setup_globals(1);
+  }
+  AdCampaigns table;
+};
+
+TEST_F(AdCampaignsPrintTest, NothingWithoutCountedCampaigns) {
+  ASSERT_EQ(table.add("Idle"), 0);
+  EXPECT_EQ(print_section(table, 100, 10), "");
+}
+
+TEST_F(AdCampaignsPrintTest, SectionInItsOrder) {
+  count_campaigns(table, {{"B&B", 3}, {"Alpha", 5}, {"Tie", 3}});
+  std::string expected;
+  {
+    PageCapture page;
+    html.section_title("Ad Campaigns", "ACP");
+    html.list_header("Name:", "Visitors");
+    html.ranked_row(1, "Alpha", 5, 0.5f);
+    html.spacer_row(4);
+    html.ranked_row(2, "B&amp;B", 3, 0.3f);
+    html.spacer_row(4);
+    html.ranked_row(3, "Tie", 3, 0.3f);
+    html.spacer_row(4);
+    html.table_close();
+    const int32_t values[] = {5, 3, 3};
+    const char* const labels[] = {"Alpha", "B&B", "Tie"};
+    html.graph_applet("pie", 3, values, nullptr, nullptr, labels, nullptr);
+    page_puts("</td></tr>\n");
+    html.table_close();
+    html.line_break();
+    expected = page.text();
+  }
+  EXPECT_EQ(print_section(table, 10, 10), expected);
+}
+
+TEST_F(AdCampaignsPrintTest, TopRowsOfALongerList) {
+  std::vector<std::pair<std::string, int>> counts;
+  for (int i = 1; i <= 12; ++i) counts.push_back({"c" + std::to_string(i), i});
+  count_campaigns(table, counts);
+  std::string text = print_section(table, 78, 10);
+  EXPECT_NE(text.find(">Ad Campaigns (top 10 of 12)</td>"), std::string::npos);
+  EXPECT_EQ(occurrences(text, "<tr class=dat align=right"), 10);
+  EXPECT_NE(text.find("<td align=left>c12</td>"), std::string::npos);
+  EXPECT_NE(text.find("<td align=left>c3</td>"), std::string::npos);
+  EXPECT_EQ(text.find("<td align=left>c2</td>"), std::string::npos);
+  EXPECT_NE(text.find("<param name=visitors value=\"12,11,10,9,8,7,6,5,4,3,\">"), std::string::npos);
+  EXPECT_NE(text.find("<param name=labels value=\"c12,c11,c10,c9,c8,c7,c6,c5,c4,c3,\">"), std::string::npos);
+
+  std::string all = print_section(table, 78, 12);
+  EXPECT_NE(all.find(">Ad Campaigns</td>"), std::string::npos);
+  EXPECT_EQ(occurrences(all, "<tr class=dat align=right"), 12);
+}
+
+TEST_F(AdCampaignsPrintTest, ChartSwitchOff) {
+  config.chart_on[CHT_ACP] = 0;
+  count_campaigns(table, {{"One", 1}, {"Two", 2}});
+  std::string text = print_section(table, 3, 10);
+  EXPECT_EQ(text.find("<applet"), std::string::npos);
+  EXPECT_EQ(occurrences(text, "colspan=4 bgcolor=#efefef"), 1);
+  EXPECT_NE(text.find("</table>\n</td></tr>\n</table>\n<br>\n"), std::string::npos);
+}
+
+TEST_F(AdCampaignsPrintTest, OutOfMemoryBoxInsteadOfTheList) {
+  count_campaigns(table, {{"One", 1}});
+  std::string expected;
+  {
+    PageCapture page;
+    html.section_title("Ad Campaigns", "ACP");
+    html.out_of_memory();
+    expected = page.text();
+  }
+  fail_allocations_after(0);
+  EXPECT_EQ(print_section(table, 1, 10), expected);
 }
 
 }  // namespace
