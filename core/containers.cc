@@ -61,6 +61,15 @@ void release(T*& data, int32_t& count) {
   count = 0;
 }
 
+// Counts from damaged or hostile files can be near the limit: a sum saturates
+// instead of overflowing.
+int32_t add_counts(int32_t a, int32_t b) {
+  int64_t sum = static_cast<int64_t>(a) + b;
+  if (sum > INT32_MAX) return INT32_MAX;
+  if (sum < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(sum);
+}
+
 int compare_bytes(const char* a, const char* b) {
   return std::strcmp(a, b);  // strcmp compares as unsigned char
 }
@@ -149,7 +158,7 @@ int siArr::add(const char* key, int32_t amount) {
 int siArr::add_index(const char* key, int32_t amount, int32_t* number) {
   int32_t position;
   if (keys.find(key, &position)) {
-    data[position] += amount;
+    data[position] = add_counts(data[position], amount);
     *number = position;
     return 0;
   }
@@ -204,7 +213,7 @@ int icArr::add(int32_t key, int32_t amount) {
 
 int icArr::add_index(int32_t key, int32_t amount, int32_t* position) {
   if (keys.find(key, position)) {
-    values.data[*position] += amount;
+    values.data[*position] = add_counts(values.data[*position], amount);
     return 0;
   }
   int status = keys.insert_at(key, *position);
