@@ -61,6 +61,12 @@ void release(T*& data, int32_t& count) {
   count = 0;
 }
 
+int compare_bytes(const char* a, const char* b) {
+  return std::strcmp(a, b);  // strcmp compares as unsigned char
+}
+
+}  // namespace
+
 // Counts from damaged or hostile files can be near the limit: a sum saturates
 // instead of overflowing.
 int32_t add_counts(int32_t a, int32_t b) {
@@ -69,12 +75,6 @@ int32_t add_counts(int32_t a, int32_t b) {
   if (sum < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(sum);
 }
-
-int compare_bytes(const char* a, const char* b) {
-  return std::strcmp(a, b);  // strcmp compares as unsigned char
-}
-
-}  // namespace
 
 bool intArr::find(int32_t value, int32_t* position) const { return binary_find(data, count, value, position); }
 int intArr::insert_at(int32_t value, int32_t position) { return insert_element(data, count, value, position); }

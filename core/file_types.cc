@@ -27,20 +27,13 @@ int whole_number(double amount) {
 // Room for a row label: ".ext description", at most 135 characters.
 constexpr std::size_t kLabelSize = 136;
 
-int add_held(int a, int b) {
-  long long sum = static_cast<long long>(a) + b;
-  if (sum > INT_MAX) return INT_MAX;
-  if (sum < INT_MIN) return INT_MIN;
-  return static_cast<int>(sum);
-}
-
 // Adds `count` requests and `amount` to an extension; a new one starts with them.
 // The amounts and the requests stay parallel even when memory runs out.
 int add_to_extension(Tps& table, const char* extension, double amount, int count) {
   int32_t number;
   if (table.amounts.keys.find(extension, &number)) {
     table.amounts.values.data[number] += amount;
-    table.requests.data[number] = add_held(table.requests.data[number], count);
+    table.requests.data[number] = add_counts(table.requests.data[number], count);
     return 0;
   }
   int32_t slot = table.requests.count;
