@@ -29,17 +29,25 @@ void set_today(time_t now) {
 bool read_line(FILE* file, bool* cut) {
   if (cut) *cut = false;
   int size = line_buffer_size();
+  // fgets writes its terminator at the last byte only when it filled the buffer; the
+  // mark tells that apart from a short line, even one that holds a NUL byte.
+  line_buffer[size - 1] = '\1';
   if (!std::fgets(line_buffer, size, file)) return false;
-  std::size_t n = std::strlen(line_buffer);
-  if (n == static_cast<std::size_t>(size - 1) && line_buffer[n - 1] != '\n') {
-    int c;
-    bool dropped = false;
-    while ((c = std::fgetc(file)) != EOF) {
-      dropped = true;
-      if (c == '\n') break;
-    }
-    if (dropped && cut) *cut = true;
+  if (line_buffer[size - 1] != '\0' || line_buffer[size - 2] == '\n') return true;
+  // The buffer filled before the line end.
+  int c = std::fgetc(file);
+  if (c == EOF) return true;
+  if (c == '\n') {
+    // Only the line end did not fit: the line is whole.
+    if (line_buffer[size - 2] == '\r') line_buffer[size - 2] = '\0';
+    return true;
   }
+  if (c == '\r') {
+    c = std::fgetc(file);
+    if (c == '\n' || c == EOF) return true;
+  }
+  while (c != EOF && c != '\n') c = std::fgetc(file);
+  if (cut) *cut = true;
   return true;
 }
 
@@ -109,10 +117,15 @@ char* format_duration(int seconds) {
   char* out = line_buffer;
   std::size_t size = static_cast<std::size_t>(line_buffer_size());
   out[0] = '\0';
-  int h = seconds / 3600;
-  if (h > 0) append_format(out, size, "%i:", h);
-  append_format(out, size, "%2.2i:", seconds / 60 - 60 * h);
-  append_format(out, size, "%2.2i", seconds % 60);
+  int64_t s = seconds;
+  if (s < 0) {
+    append_format(out, size, "-");
+    s = -s;
+  }
+  int64_t h = s / 3600;
+  if (h > 0) append_format(out, size, "%lli:", static_cast<long long>(h));
+  append_format(out, size, "%2.2i:", static_cast<int>(s / 60 - 60 * h));
+  append_format(out, size, "%2.2i", static_cast<int>(s % 60));
   return out;
 }
 
@@ -158,6 +171,7 @@ int days_in_month(int year, int month) {
 }
 
 void report_time_frame(DayDate& from, DayDate& to, const char* word) {
+  if (!word) return;
   DayDate t;
   t.year = today.year;
   t.month = today.month;
