@@ -73,15 +73,14 @@ int compare_bytes(const char* a, const char* b) {
   return std::strcmp(a, b);  // strcmp compares as unsigned char
 }
 
-// Counters stop at the ends of their range instead of overflowing.
+}  // namespace
+
 int32_t add_count(int32_t value, int32_t amount) {
   int64_t sum = static_cast<int64_t>(value) + amount;
   if (sum > INT32_MAX) return INT32_MAX;
   if (sum < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(sum);
 }
-
-}  // namespace
 
 bool intArr::find(int32_t value, int32_t* position) const { return binary_find(data, count, value, position); }
 int intArr::insert_at(int32_t value, int32_t position) { return insert_element(data, count, value, position); }
