@@ -26,6 +26,13 @@ std::string html_escape(const char* text) { return escape(text); }
 
 std::string attr_escape(const char* text) { return escape(text); }
 
+std::string list_item_escape(const char* text) {
+  std::string out;
+  if (!text) return out;
+  for (const char* p = text; *p; ++p) append_escaped(out, *p == ',' ? ';' : *p);
+  return out;
+}
+
 void print_html(const char* text) { page_puts(html_escape(text).c_str()); }
 
 void print_attr(const char* text) { page_puts(attr_escape(text).c_str()); }

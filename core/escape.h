@@ -12,6 +12,10 @@ std::string html_escape(const char* text);
 // Attribute values inside value="..." or href="...": the same five characters.
 std::string attr_escape(const char* text);
 
+// One item of an applet parameter list (value="a,b,c,"): attribute-escaped, and
+// commas, which separate the items, become ';'.
+std::string list_item_escape(const char* text);
+
 // The escaped text written to the page.
 void print_html(const char* text);
 void print_attr(const char* text);
