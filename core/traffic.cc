@@ -45,6 +45,16 @@ char* next_token(char delimiter, char** cursor) {
   return start;
 }
 
+// 24 numbers: number h is added to hour h, to the total and to the block's sum.
+void read_hours(char** cursor, int32_t* hours, int32_t* total, int32_t* block_total) {
+  for (int h = 0; h < kHours; ++h) {
+    int value = next_int_token(' ', cursor);
+    hours[h] = add_count(hours[h], value);
+    *total = add_count(*total, value);
+    *block_total = add_count(*block_total, value);
+  }
+}
+
 }  // namespace
 
 Traffic::Traffic() { reset(); }
@@ -126,19 +136,9 @@ int Traffic::read(FILE* file, bool state_file) {
       bytes += text_to_int(cursor);
       if (state_file) bytes *= 1024;
     } else if (std::strcmp(tag, "HRV") == 0) {
-      for (int h = 0; h < kHours; ++h) {
-        int value = next_int_token(' ', &cursor);
-        hourly_visitors[h] = add_count(hourly_visitors[h], value);
-        visitors = add_count(visitors, value);
-        block_visitors = add_count(block_visitors, value);
-      }
+      read_hours(&cursor, hourly_visitors, &visitors, &block_visitors);
     } else if (std::strcmp(tag, "HRP") == 0) {
-      for (int h = 0; h < kHours; ++h) {
-        int value = next_int_token(' ', &cursor);
-        hourly_page_views[h] = add_count(hourly_page_views[h], value);
-        page_views = add_count(page_views, value);
-        block_page_views = add_count(block_page_views, value);
-      }
+      read_hours(&cursor, hourly_page_views, &page_views, &block_page_views);
     } else if (std::strcmp(tag, "OPS") == 0) {
       if (state_file || config.report_on[RPT_OPS]) read_pairs(&cursor, os, kOsCount);
     } else if (std::strcmp(tag, "BRW") == 0) {

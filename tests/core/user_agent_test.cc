@@ -49,6 +49,15 @@ struct Sample {
   const char* browser;
 };
 
+template <std::size_t N>
+void expect_classified(const Sample (&samples)[N]) {
+  for (const Sample& s : samples) {
+    Reached r = classify(s.agent);
+    EXPECT_EQ(r.os, s.os) << s.agent;
+    EXPECT_EQ(r.browser, s.browser) << s.agent;
+  }
+}
+
 TEST(UserAgent, SampleTable) {
   const Sample samples[] = {
       {"-", "os 0", "other 0"},
@@ -63,11 +72,7 @@ TEST(UserAgent, SampleTable) {
       {"Mozilla/4.0 (compatible; MSIE 11.0; Windows 98)", "os 3", "other 0"},
       {"Mozilla", "os 0", "other 0"},
   };
-  for (const Sample& s : samples) {
-    Reached r = classify(s.agent);
-    EXPECT_EQ(r.os, s.os) << s.agent;
-    EXPECT_EQ(r.browser, s.browser) << s.agent;
-  }
+  expect_classified(samples);
 }
 
 TEST(UserAgent, BrowserRulesInOrder) {
@@ -89,11 +94,7 @@ TEST(UserAgent, BrowserRulesInOrder) {
       {"-Mozilla/4.0 (Windows 98)", "os 0", "other 0"},
       {"mozilla/4.0 (windows 98)", "os 0", "other 0"},  // matching is case-sensitive
   };
-  for (const Sample& s : samples) {
-    Reached r = classify(s.agent);
-    EXPECT_EQ(r.os, s.os) << s.agent;
-    EXPECT_EQ(r.browser, s.browser) << s.agent;
-  }
+  expect_classified(samples);
 }
 
 TEST(UserAgent, VersionNearTheEndNeverReadsPastTheText) {
@@ -106,11 +107,7 @@ TEST(UserAgent, VersionNearTheEndNeverReadsPastTheText) {
       {"Mozilla/4.0 (compatible) AOL 9", "os 0", "aol 9"},
       {"Mozilla/", "os 0", "other 0"},
   };
-  for (const Sample& s : samples) {
-    Reached r = classify(s.agent);
-    EXPECT_EQ(r.os, s.os) << s.agent;
-    EXPECT_EQ(r.browser, s.browser) << s.agent;
-  }
+  expect_classified(samples);
 }
 
 TEST(UserAgent, BrowserRuleCutsTheTextInPlace) {
