@@ -28,26 +28,31 @@ void set_today(time_t now) {
 
 bool read_line(FILE* file, bool* cut) {
   if (cut) *cut = false;
+  // Byte by byte rather than fgets: the line's end is known by count, so a NUL byte
+  // inside a line cannot make the rest of that line look like a line of its own.
   int size = line_buffer_size();
-  // fgets writes its terminator at the last byte only when it filled the buffer; the
-  // mark tells that apart from a short line, even one that holds a NUL byte.
-  line_buffer[size - 1] = '\1';
-  if (!std::fgets(line_buffer, size, file)) return false;
-  if (line_buffer[size - 1] != '\0' || line_buffer[size - 2] == '\n') return true;
-  // The buffer filled before the line end.
-  int c = std::fgetc(file);
-  if (c == EOF) return true;
-  if (c == '\n') {
-    // Only the line end did not fit: the line is whole.
-    if (line_buffer[size - 2] == '\r') line_buffer[size - 2] = '\0';
-    return true;
+  int n = 0;
+  int c = 0;
+  while (n < size - 1 && (c = getc_unlocked(file)) != EOF) {
+    line_buffer[n++] = static_cast<char>(c);
+    if (c == '\n') break;
   }
-  if (c == '\r') {
-    c = std::fgetc(file);
-    if (c == '\n' || c == EOF) return true;
+  line_buffer[n] = '\0';
+  if (n == 0) return false;
+  if (line_buffer[n - 1] != '\n' && c != EOF) {
+    // The buffer is full. When only the line end is left the line is whole; otherwise
+    // the excess up to and including the line feed is dropped.
+    c = getc_unlocked(file);
+    if (c == '\n') {
+      if (line_buffer[n - 1] == '\r') line_buffer[n - 1] = '\0';  // "\r\n" split by the buffer end
+    } else if (c == '\r') {
+      c = getc_unlocked(file);
+      if (c != '\n' && c != EOF && cut) *cut = true;
+    } else if (c != EOF && cut) {
+      *cut = true;
+    }
+    while (c != EOF && c != '\n') c = getc_unlocked(file);
   }
-  while (c != EOF && c != '\n') c = std::fgetc(file);
-  if (cut) *cut = true;
   return true;
 }
 

@@ -141,6 +141,15 @@ TEST_F(TempDir, ReadLineKeepsWholeLinesAndDropsTheExcessOfLongOnes) {
   }
 }
 
+TEST_F(TempDir, ReadLineAfterAFullBufferTellsALineEndFromText) {
+  select_program_build(ProgramBuild::report);
+  const std::string full(10239, 'f');
+  Lines got = read_all(path("ends"), full + "\r\n" + full + "\rx\n" + full + "\r");
+  ASSERT_EQ(got.lines.size(), 3u);
+  for (const std::string& line : got.lines) EXPECT_EQ(line, full);
+  EXPECT_EQ(got.cuts, (std::vector<bool>{false, true, false}));
+}
+
 TEST_F(TempDir, ReadLineCutsALongLineThatHoldsANulByte) {
   select_program_build(ProgramBuild::report);
   std::string line(20000, 'x');
