@@ -75,6 +75,8 @@ int compare_bytes(const char* a, const char* b) {
 
 }  // namespace
 
+// Counts from damaged or hostile files can be near the limit: a sum saturates
+// instead of overflowing.
 int32_t add_count(int32_t value, int32_t amount) {
   int64_t sum = static_cast<int64_t>(value) + amount;
   if (sum > INT32_MAX) return INT32_MAX;

@@ -182,6 +182,9 @@ TEST_F(Containers, CountsStopAtTheEndsOfTheirRange) {
   ASSERT_EQ(m.add(1, INT32_MAX), 0);
   ASSERT_EQ(m.add(1, 1), 0);
   EXPECT_EQ(m.values.data[0], INT32_MAX);
+  ASSERT_EQ(m.add(2, -2147483000), 0);
+  ASSERT_EQ(m.add(2, -2147483000), 0);
+  EXPECT_EQ(m.values.data[1], INT32_MIN);
 }
 
 TEST_F(Containers, DoubleAmountsAccumulate) {
