@@ -119,9 +119,8 @@ struct DailySeries {
   void clear();
 };
 
-// a + b held within the int32 range: counts from damaged or hostile files saturate
-// instead of overflowing.
-int32_t add_counts(int32_t a, int32_t b);
+// value + amount, stopping at the ends of the 32-bit range instead of overflowing.
+int32_t add_count(int32_t value, int32_t amount);
 
 // A ranking of n values, largest first, ties in ascending position. `kind` is 0 for
 // int32_t values and 1 for doubles. The caller releases the result with free();

@@ -33,7 +33,7 @@ int add_to_extension(Tps& table, const char* extension, double amount, int count
   int32_t number;
   if (table.amounts.keys.find(extension, &number)) {
     table.amounts.values.data[number] += amount;
-    table.requests.data[number] = add_counts(table.requests.data[number], count);
+    table.requests.data[number] = add_count(table.requests.data[number], count);
     return 0;
   }
   int32_t slot = table.requests.count;

@@ -40,10 +40,18 @@ bool read_line(FILE* file, bool* cut) {
   line_buffer[n] = '\0';
   if (n == 0) return false;
   if (line_buffer[n - 1] != '\n' && c != EOF) {
-    // Too long for the buffer: the excess up to and including the line feed is dropped.
-    while ((c = getc_unlocked(file)) != EOF && c != '\n') {
-      if (cut) *cut = true;
+    // The buffer is full. When only the line end is left the line is whole; otherwise
+    // the excess up to and including the line feed is dropped.
+    c = getc_unlocked(file);
+    if (c == '\n') {
+      if (line_buffer[n - 1] == '\r') line_buffer[n - 1] = '\0';  // "\r\n" split by the buffer end
+    } else if (c == '\r') {
+      c = getc_unlocked(file);
+      if (c != '\n' && c != EOF && cut) *cut = true;
+    } else if (c != EOF && cut) {
+      *cut = true;
     }
+    while (c != EOF && c != '\n') c = getc_unlocked(file);
   }
   return true;
 }
@@ -114,10 +122,15 @@ char* format_duration(int seconds) {
   char* out = line_buffer;
   std::size_t size = static_cast<std::size_t>(line_buffer_size());
   out[0] = '\0';
-  int h = seconds / 3600;
-  if (h > 0) append_format(out, size, "%i:", h);
-  append_format(out, size, "%2.2i:", seconds / 60 - 60 * h);
-  append_format(out, size, "%2.2i", seconds % 60);
+  int64_t s = seconds;
+  if (s < 0) {
+    append_format(out, size, "-");
+    s = -s;
+  }
+  int64_t h = s / 3600;
+  if (h > 0) append_format(out, size, "%lli:", static_cast<long long>(h));
+  append_format(out, size, "%2.2i:", static_cast<int>(s / 60 - 60 * h));
+  append_format(out, size, "%2.2i", static_cast<int>(s % 60));
   return out;
 }
 
@@ -163,6 +176,7 @@ int days_in_month(int year, int month) {
 }
 
 void report_time_frame(DayDate& from, DayDate& to, const char* word) {
+  if (!word) return;
   DayDate t;
   t.year = today.year;
   t.month = today.month;
