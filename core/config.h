@@ -1,9 +1,13 @@
 #ifndef QM_CORE_CONFIG_H
 #define QM_CORE_CONFIG_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "core/containers.h"
+#include "core/errors.h"
+#include "core/text.h"
 
 class AdCampaigns;
 
@@ -58,8 +62,39 @@ struct Config {
 // The global configuration record.
 extern Config config;
 
+// XORs each byte of the password with 0xA7 in place: the same call scrambles and
+// unscrambles.
 void scramble_password(Config& record);
 // 1: static set-up (writer texts, configuration defaults); 0: tear-down.
 void setup_globals(int flag);
+
+// Reads a settings file line by line through the line buffer: each line, its line
+// end cut, is cut at its first `delimiter`, and handle(line, rest) is called with
+// the text before it and the cursor after it (on the end of the line when there is
+// no delimiter). -4 when the file cannot be opened; reading stops at the first
+// non-zero result of handle, which is returned; else 0.
+template <typename Handler>
+int read_settings_file(const char* path, char delimiter, Handler handle) {
+  FILE* file = std::fopen(path, "r");
+  if (!file) return ERR_FIL;
+  int status = 0;
+  while (status == 0 && read_line(file)) {
+    strip_line_end(line_buffer);
+    char* rest = line_buffer;
+    next_int_token(delimiter, &rest);
+    status = handle(line_buffer, rest);
+  }
+  std::fclose(file);
+  return status;
+}
+
+// Control bytes (below a blank, and DEL) can never be part of a stored text: the
+// settings files hold one value per line.
+bool is_control_byte(unsigned char byte);
+// Copies a text setting into its field of `size` bytes, cut to size - 1
+// characters, leaving out control bytes.
+void copy_setting(char* field, std::size_t size, const char* value);
+// Writes the text to the file leaving out control bytes.
+void put_setting_text(FILE* file, const char* text);
 
 #endif

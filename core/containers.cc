@@ -1,8 +1,10 @@
 #include "core/containers.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "core/errors.h"
 #include "core/memory.h"
@@ -40,10 +42,9 @@ int insert_element(T*& data, int32_t& count, T value, int32_t position) {
   return 0;
 }
 
+// Gives a block back its size of `count` elements after an undone growth.
 template <typename T>
-void remove_element(T*& data, int32_t& count, int32_t position) {
-  std::memmove(data + position, data + position + 1, sizeof(T) * static_cast<std::size_t>(count - position - 1));
-  --count;
+void shrink_block(T*& data, int32_t count) {
   if (count == 0) {
     std::free(data);
     data = nullptr;
@@ -52,6 +53,13 @@ void remove_element(T*& data, int32_t& count, int32_t position) {
   // Shrinking cannot really fail; if it does, the larger block is kept.
   T* shrunk = static_cast<T*>(std::realloc(data, sizeof(T) * static_cast<std::size_t>(count)));
   if (shrunk) data = shrunk;
+}
+
+template <typename T>
+void remove_element(T*& data, int32_t& count, int32_t position) {
+  std::memmove(data + position, data + position + 1, sizeof(T) * static_cast<std::size_t>(count - position - 1));
+  --count;
+  shrink_block(data, count);
 }
 
 template <typename T>
@@ -66,6 +74,15 @@ int compare_bytes(const char* a, const char* b) {
 }
 
 }  // namespace
+
+// Counts from damaged or hostile files can be near the limit: a sum saturates
+// instead of overflowing.
+int32_t add_count(int32_t value, int32_t amount) {
+  int64_t sum = static_cast<int64_t>(value) + amount;
+  if (sum > INT32_MAX) return INT32_MAX;
+  if (sum < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(sum);
+}
 
 bool intArr::find(int32_t value, int32_t* position) const { return binary_find(data, count, value, position); }
 int intArr::insert_at(int32_t value, int32_t position) { return insert_element(data, count, value, position); }
@@ -111,7 +128,8 @@ int strArr::insert_at(const char* key, int32_t position) {
   }
   strings = grown;
   if (intArr::insert_at(number, position) != 0) {
-    std::free(copy);  // the string array keeps one spare slot; it is never read
+    std::free(copy);
+    shrink_block(strings, number);
     return ERR_MEM;
   }
   strings[number] = copy;
@@ -133,12 +151,8 @@ void strArr::clear_strings() {
 
 void strArr::remove_last(int32_t position) {
   std::free(strings[count - 1]);
-  strings[count - 1] = nullptr;
   remove_at(position);
-  if (count == 0) {
-    std::free(strings);
-    strings = nullptr;
-  }
+  shrink_block(strings, count);
 }
 
 int siArr::add(const char* key, int32_t amount) {
@@ -149,7 +163,7 @@ int siArr::add(const char* key, int32_t amount) {
 int siArr::add_index(const char* key, int32_t amount, int32_t* number) {
   int32_t position;
   if (keys.find(key, &position)) {
-    data[position] += amount;
+    data[position] = add_count(data[position], amount);
     *number = position;
     return 0;
   }
@@ -204,7 +218,7 @@ int icArr::add(int32_t key, int32_t amount) {
 
 int icArr::add_index(int32_t key, int32_t amount, int32_t* position) {
   if (keys.find(key, position)) {
-    values.data[*position] += amount;
+    values.data[*position] = add_count(values.data[*position], amount);
     return 0;
   }
   int status = keys.insert_at(key, *position);
@@ -270,7 +284,7 @@ int32_t* sort_index_by_value(const void* values, int32_t n, int kind) {
     // Values that do not compare (not-a-number) count as equal to everything; the
     // comparison must still be a strict weak order, so they rank as the smallest.
     const double* v = static_cast<const double*>(values);
-    auto key = [v](int32_t i) { return v[i] != v[i] ? -__builtin_inf() : v[i]; };
+    auto key = [v](int32_t i) { return v[i] != v[i] ? -std::numeric_limits<double>::infinity() : v[i]; };
     std::stable_sort(order, order + n, [&key](int32_t a, int32_t b) { return key(a) > key(b); });
   }
   return order;

@@ -119,6 +119,9 @@ struct DailySeries {
   void clear();
 };
 
+// value + amount, stopping at the ends of the 32-bit range instead of overflowing.
+int32_t add_count(int32_t value, int32_t amount);
+
 // A ranking of n values, largest first, ties in ascending position. `kind` is 0 for
 // int32_t values and 1 for doubles. The caller releases the result with free();
 // null when the values pointer is null or memory runs out.

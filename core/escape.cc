@@ -1,5 +1,7 @@
 #include "core/escape.h"
 
+#include <cstring>
+
 #include "core/output.h"
 
 namespace {
@@ -26,6 +28,29 @@ std::string html_escape(const char* text) { return escape(text); }
 
 std::string attr_escape(const char* text) { return escape(text); }
 
+std::string list_item_escape(const char* text) {
+  std::string out;
+  if (!text) return out;
+  for (const char* p = text; *p; ++p) append_escaped(out, *p == ',' ? ';' : *p);
+  return out;
+}
+
 void print_html(const char* text) { page_puts(html_escape(text).c_str()); }
 
 void print_attr(const char* text) { page_puts(attr_escape(text).c_str()); }
+
+int append_html_escaped(char* area, std::size_t size, const char* text) {
+  if (size == 0) return 0;
+  std::size_t length = strnlen(area, size - 1);
+  area[length] = '\0';
+  std::string piece;
+  for (const char* p = text; p && *p; ++p) {
+    piece.clear();
+    append_escaped(piece, *p);
+    if (length + piece.size() > size - 1) break;
+    std::memcpy(area + length, piece.data(), piece.size());
+    length += piece.size();
+    area[length] = '\0';
+  }
+  return static_cast<int>(length);
+}

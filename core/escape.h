@@ -1,6 +1,7 @@
 #ifndef QM_CORE_ESCAPE_H
 #define QM_CORE_ESCAPE_H
 
+#include <cstddef>
 #include <string>
 
 // Texts that reach pages from the hit log or from visitors' requests are escaped
@@ -11,6 +12,15 @@
 std::string html_escape(const char* text);
 // Attribute values inside value="..." or href="...": the same five characters.
 std::string attr_escape(const char* text);
+
+// Appends the HTML-escaped text after the text already in a fixed work area, cut
+// to size - 1 characters without ever splitting a character reference; returns the
+// new length.
+int append_html_escaped(char* area, std::size_t size, const char* text);
+
+// One item of an applet parameter list (value="a,b,c,"): attribute-escaped, and
+// commas, which separate the items, become ';'.
+std::string list_item_escape(const char* text);
 
 // The escaped text written to the page.
 void print_html(const char* text);

@@ -28,17 +28,30 @@ void set_today(time_t now) {
 
 bool read_line(FILE* file, bool* cut) {
   if (cut) *cut = false;
+  // Byte by byte rather than fgets: the line's end is known by count, so a NUL byte
+  // inside a line cannot make the rest of that line look like a line of its own.
   int size = line_buffer_size();
-  if (!std::fgets(line_buffer, size, file)) return false;
-  std::size_t n = std::strlen(line_buffer);
-  if (n == static_cast<std::size_t>(size - 1) && line_buffer[n - 1] != '\n') {
-    int c;
-    bool dropped = false;
-    while ((c = std::fgetc(file)) != EOF) {
-      dropped = true;
-      if (c == '\n') break;
+  int n = 0;
+  int c = 0;
+  while (n < size - 1 && (c = getc_unlocked(file)) != EOF) {
+    line_buffer[n++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  line_buffer[n] = '\0';
+  if (n == 0) return false;
+  if (line_buffer[n - 1] != '\n' && c != EOF) {
+    // The buffer is full. When only the line end is left the line is whole; otherwise
+    // the excess up to and including the line feed is dropped.
+    c = getc_unlocked(file);
+    if (c == '\n') {
+      if (line_buffer[n - 1] == '\r') line_buffer[n - 1] = '\0';  // "\r\n" split by the buffer end
+    } else if (c == '\r') {
+      c = getc_unlocked(file);
+      if (c != '\n' && c != EOF && cut) *cut = true;
+    } else if (c != EOF && cut) {
+      *cut = true;
     }
-    if (dropped && cut) *cut = true;
+    while (c != EOF && c != '\n') c = getc_unlocked(file);
   }
   return true;
 }
@@ -109,10 +122,15 @@ char* format_duration(int seconds) {
   char* out = line_buffer;
   std::size_t size = static_cast<std::size_t>(line_buffer_size());
   out[0] = '\0';
-  int h = seconds / 3600;
-  if (h > 0) append_format(out, size, "%i:", h);
-  append_format(out, size, "%2.2i:", seconds / 60 - 60 * h);
-  append_format(out, size, "%2.2i", seconds % 60);
+  int64_t s = seconds;
+  if (s < 0) {
+    append_format(out, size, "-");
+    s = -s;
+  }
+  int64_t h = s / 3600;
+  if (h > 0) append_format(out, size, "%lli:", static_cast<long long>(h));
+  append_format(out, size, "%2.2i:", static_cast<int>(s / 60 - 60 * h));
+  append_format(out, size, "%2.2i", static_cast<int>(s % 60));
   return out;
 }
 
@@ -158,6 +176,7 @@ int days_in_month(int year, int month) {
 }
 
 void report_time_frame(DayDate& from, DayDate& to, const char* word) {
+  if (!word) return;
   DayDate t;
   t.year = today.year;
   t.month = today.month;

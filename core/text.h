@@ -35,7 +35,8 @@ extern char line_buffer[kParserLineBuffer];
 
 // Reads one line of a text file into the line buffer. A line longer than the buffer
 // is cut: its excess is read and dropped (`cut` tells), so it never turns into more
-// than one line. False at the end of the file.
+// than one line. A line whose text fits but whose line end does not arrives whole,
+// without its line end. False at the end of the file.
 bool read_line(FILE* file, bool* cut = nullptr);
 
 // Cuts a trailing line feed, and independently a carriage return before the last byte.
@@ -50,7 +51,7 @@ char* lower_case(char* text);
 int64_t file_size(const char* path);
 // Writes the value with "," thousands groups to the page (-1,234 for negatives).
 void print_number(int value);
-// The duration as [h:]mm:ss in the line buffer.
+// The duration as [h:]mm:ss in the line buffer (-[h:]mm:ss for negatives).
 char* format_duration(int seconds);
 // Sets a report's first and last day from a time-frame word and `today`.
 void report_time_frame(DayDate& from, DayDate& to, const char* word);

@@ -1,0 +1,45 @@
+#ifndef QM_CORE_TOP_LIST_H
+#define QM_CORE_TOP_LIST_H
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "core/containers.h"
+#include "core/html_writer.h"
+#include "core/text.h"
+
+// The frame every top list of the report pages shares.
+
+// A row's share of the section's total.
+inline float share_of(int32_t count, int total) {
+  return static_cast<float>(count) / static_cast<float>(total);
+}
+
+// Copies the title into the line buffer, with " (top n of m)" when there are more
+// entries than the limit; gives the number of rows to print.
+int32_t list_title(const char* title, int32_t entries, int limit);
+
+// Title bar, ranking, header, rows, close. The row printer gets the row index and
+// the key's string number; `bottom` starts from the least counts. Nothing for an
+// empty table; the out-of-memory box instead of the rows when there is no ranking.
+// True when the list was written and closed.
+template <typename Row>
+bool print_ranked(const siArr& table, const char* tag, const char* title, const char* key_label,
+                  const char* value_label, int limit, bool bottom, Row row) {
+  int32_t count = table.keys.count;
+  if (count == 0) return false;
+  int32_t rows = list_title(title, count, limit);
+  html.section_title(line_buffer, tag);
+  int32_t* ranking = sort_index_by_value(table.data, count, 0);
+  if (!ranking) {
+    html.out_of_memory();
+    return false;
+  }
+  html.list_header(key_label, value_label);
+  for (int32_t i = 0; i < rows; ++i) row(i, ranking[bottom ? count - 1 - i : i]);
+  html.list_close();
+  std::free(ranking);
+  return true;
+}
+
+#endif
