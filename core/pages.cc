@@ -2,11 +2,13 @@
 
 #include <cstring>
 
+#include "core/block_lines.h"
 #include "core/bounded_format.h"
 #include "core/config.h"
 #include "core/errors.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "core/top_list.h"
 
 namespace {
 
@@ -75,25 +77,21 @@ int Pgs::add_view(const char* path, int32_t* page, bool* is_page) {
 }
 
 int Pgs::read(FILE* file, intArr& line_map) {
-  while (read_line(file)) {
-    if (line_buffer[0] == '\n') return 0;
-    strip_line_end(line_buffer);
-    char* cursor = line_buffer;
-    int32_t average = next_int_token(' ', &cursor);
-    int32_t count = next_int_token(' ', &cursor);
+  return read_block_lines(file, [this, &line_map](int32_t average, char* rest) {
+    char* path = split_at_space(rest);
     int32_t page;
     bool is_new;
-    if (add_page(cursor, count, &page, &is_new) != 0) return ERR_MEM;
+    if (add_page(path, text_to_int(rest), &page, &is_new) != 0) return ERR_MEM;
     if (line_map.insert_at(page, line_map.count) != 0) return ERR_MEM;
     if (is_new) {
       seconds.data[page] = average;
       timed.data[page] = average != 0 ? 1 : 0;
     } else if (average != 0) {
-      seconds.data[page] = add_clamped(seconds.data[page], average);
-      timed.data[page] = add_clamped(timed.data[page], 1);
+      seconds.data[page] = add_count(seconds.data[page], average);
+      timed.data[page] = add_count(timed.data[page], 1);
     }
-  }
-  return 0;
+    return 0;
+  });
 }
 
 void Pgs::write(FILE* file) const {
@@ -134,4 +132,31 @@ int compute_page_times(Pgs& pages, const PageStats& stats) {
     pages.seconds.data[page] = average;
   }
   return 0;
+}
+
+namespace {
+
+void print_pages(const Pgs& pages, const char* title, const char* key_label, int total, const char* value_label,
+                 int limit, bool least) {
+  print_ranked(
+      pages.views, pages.tag, title, key_label, value_label, limit, least,
+      [&pages, total](int32_t i, int32_t page) {
+        if (i != 0) html.spacer_row(5);
+        int32_t views = pages.views.data[page];
+        html.ranked_row2(i + 1, pages.views.keys.strings[page], format_duration(pages.average_seconds(page)), views,
+                         share_of(views, total));
+      },
+      "Time");
+}
+
+}  // namespace
+
+void print_most_requested_pages(const Pgs& pages, const char* title, const char* key_label, int total,
+                                const char* value_label, int limit) {
+  print_pages(pages, title, key_label, total, value_label, limit, false);
+}
+
+void print_least_requested_pages(const Pgs& pages, const char* title, const char* key_label, int total,
+                                 const char* value_label, int limit) {
+  print_pages(pages, title, key_label, total, value_label, limit, true);
 }

@@ -53,4 +53,13 @@ class Pgs {
 // statistics: seconds / timed views where the page was timed, else 0. 0 or -8.
 int compute_page_times(Pgs& pages, const PageStats& stats);
 
+// The report sections "Most Requested Pages" and "Least Requested Pages": pages
+// ranked by views (ties in first-seen order; the least list runs from the end, so
+// among equal views the later page comes first) with their average time. Nothing
+// for an empty table.
+void print_most_requested_pages(const Pgs& pages, const char* title, const char* key_label, int total,
+                                const char* value_label, int limit);
+void print_least_requested_pages(const Pgs& pages, const char* title, const char* key_label, int total,
+                                 const char* value_label, int limit);
+
 #endif

@@ -45,13 +45,6 @@ void free_nodes(PathNode* node) {
 
 }  // namespace
 
-int32_t add_clamped(int32_t sum, int64_t amount) {
-  int64_t total = static_cast<int64_t>(sum) + amount;
-  if (total > INT32_MAX) return INT32_MAX;
-  if (total < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(total);
-}
-
 void PathNode::init_root() { init(-1, nullptr); }
 
 void PathNode::init(int32_t page_number, PathNode* parent_node) { init_timed(page_number, parent_node, 0, 0); }
@@ -70,7 +63,7 @@ void PathNode::leave(int32_t stay_seconds) {
   --visitors;
   if (stay_seconds > 0 && stay_seconds < config.session_timeout) {
     ++timed_views;
-    seconds = add_clamped(seconds, stay_seconds);
+    seconds = add_count(seconds, stay_seconds);
   }
 }
 
@@ -145,8 +138,8 @@ int PageStats::add(const PathNode* node) {
   if (node->page < 0) return 0;
   int32_t position;
   if (time_keys.find(node->page, &position)) {
-    time_seconds.data[position] = add_clamped(time_seconds.data[position], node->seconds);
-    timed_views.data[position] = add_clamped(timed_views.data[position], node->timed_views);
+    time_seconds.data[position] = add_count(time_seconds.data[position], node->seconds);
+    timed_views.data[position] = add_count(timed_views.data[position], node->timed_views);
     return 0;
   }
   if (time_keys.insert_at(node->page, position) != 0) return ERR_MEM;
@@ -195,7 +188,7 @@ int Session::step(int32_t page, int at_hour, int at_minute, int at_second) {
   if (!next && !(next = current->add_child(page, 0, 0))) return ERR_MEM;
   int pause = (at_hour - hour) * 3600 + (at_minute - minute) * 60 + (at_second - second);
   if (pause < config.session_timeout) {
-    seconds = add_clamped(seconds, pause);
+    seconds = add_count(seconds, pause);
   } else {
     ++visits;
   }
@@ -339,22 +332,32 @@ int step_triples(Session& session, char* text) {
 }
 
 // One read of a line, or of the continuation of an over-long one, into the line
-// buffer behind `kept` bytes already there. Gives the length of the text now in
-// the buffer with any line feed cut, and whether more of the line follows.
+// buffer behind `kept` bytes already there (byte by byte, so a stray NUL byte
+// cannot hide the line's end). Gives the length of the text now in the buffer
+// without the line feed, and whether more of the line follows. False when the file
+// had nothing more.
 bool read_piece(FILE* file, std::size_t kept, std::size_t* length, bool* more) {
-  std::size_t size = static_cast<std::size_t>(line_buffer_size());
-  if (!std::fgets(line_buffer + kept, static_cast<int>(size - kept), file)) {
-    line_buffer[kept] = '\0';
-    *length = kept;
-    *more = false;
-    return false;
+  const std::size_t last = static_cast<std::size_t>(line_buffer_size()) - 1;
+  std::size_t n = kept;
+  bool got = false;
+  int c;
+  while (n < last && (c = getc_unlocked(file)) != EOF) {
+    got = true;
+    if (c == '\n') break;
+    line_buffer[n++] = static_cast<char>(c);
   }
-  std::size_t n = kept + std::strlen(line_buffer + kept);
-  bool line_end = n > kept && line_buffer[n - 1] == '\n';
-  if (line_end) line_buffer[--n] = '\0';
+  line_buffer[n] = '\0';
   *length = n;
-  *more = !line_end && n == size - 1;
-  return true;
+  *more = false;
+  if (n == last) {
+    // The buffer is full: the line goes on unless only its line feed is left.
+    c = getc_unlocked(file);
+    if (c != '\n' && c != EOF) {
+      std::ungetc(c, file);
+      *more = true;
+    }
+  }
+  return got;
 }
 
 void skip_rest_of_line(FILE* file) {

@@ -8,10 +8,6 @@
 
 class Pgs;
 
-// Seconds and counts are summed over many stays, sessions and days; a sum that
-// would leave the int range stays at its end instead of wrapping.
-int32_t add_clamped(int32_t sum, int64_t amount);
-
 // One node of the visitor path tree. A node stands for a sequence of pages viewed
 // from the first page of a visitor's day: the root's children are the first pages,
 // a node's children the pages viewed next. Children form a list through

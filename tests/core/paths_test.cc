@@ -15,16 +15,9 @@
 #include "core/memory.h"
 #include "core/pages.h"
 #include "core/program.h"
+#include "support/temp_files.h"
 
 namespace {
-
-// A temporary file holding the text, positioned at its start.
-FILE* file_with(const std::string& text) {
-  FILE* file = std::tmpfile();
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::rewind(file);
-  return file;
-}
 
 std::string written_by(const std::function<void(FILE*)>& writer) {
   FILE* file = std::tmpfile();
