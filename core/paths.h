@@ -52,7 +52,8 @@ int32_t entry_page_of(const PathNode* node);
 
 // Calls fn(node) for every node from the first level down to `node` (nothing for
 // the root). The parent links on the way are turned around for the walk down and
-// restored before it returns, so this takes neither stack nor heap.
+// restored before it returns, so this takes neither stack nor heap; fn must not
+// follow parent links meanwhile.
 template <typename Fn>
 void for_each_on_path(PathNode* node, Fn fn) {
   PathNode* below = nullptr;
