@@ -20,12 +20,13 @@ inline float share_of(int32_t count, int total) {
 int32_t list_title(const char* title, int32_t entries, int limit);
 
 // Title bar, ranking, header, rows, close. The row printer gets the row index and
-// the key's string number; `bottom` starts from the least counts. Nothing for an
-// empty table; the out-of-memory box instead of the rows when there is no ranking.
-// True when the list was written and closed.
+// the key's string number; `bottom` starts from the least counts. With a
+// `second_label` the header has two value columns (that label, then the value
+// label). Nothing for an empty table; the out-of-memory box instead of the rows
+// when there is no ranking. True when the list was written and closed.
 template <typename Row>
 bool print_ranked(const siArr& table, const char* tag, const char* title, const char* key_label,
-                  const char* value_label, int limit, bool bottom, Row row) {
+                  const char* value_label, int limit, bool bottom, Row row, const char* second_label = nullptr) {
   int32_t count = table.keys.count;
   if (count == 0) return false;
   int32_t rows = list_title(title, count, limit);
@@ -35,7 +36,11 @@ bool print_ranked(const siArr& table, const char* tag, const char* title, const 
     html.out_of_memory();
     return false;
   }
-  html.list_header(key_label, value_label);
+  if (second_label) {
+    html.list_header2(key_label, second_label, value_label);
+  } else {
+    html.list_header(key_label, value_label);
+  }
   for (int32_t i = 0; i < rows; ++i) row(i, ranking[bottom ? count - 1 - i : i]);
   html.list_close();
   std::free(ranking);

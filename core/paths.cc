@@ -1,0 +1,431 @@
+#include "core/paths.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "core/config.h"
+#include "core/errors.h"
+#include "core/memory.h"
+#include "core/pages.h"
+#include "core/text.h"
+
+namespace {
+
+PathNode* new_node() {
+  void* block = new_block(sizeof(PathNode));
+  return block ? new (block) PathNode() : nullptr;
+}
+
+// Frees one node that is already unhooked from the tree.
+void delete_node(PathNode* node) {
+  node->first_child = nullptr;
+  node->next_sibling = nullptr;
+  node->~PathNode();
+  std::free(node);
+}
+
+// Frees `node` and everything reachable from it through first_child and
+// next_sibling. A node with a first child is rotated below that child until it
+// has none, so the tree unrolls into a list that is freed front to back.
+void free_nodes(PathNode* node) {
+  while (node) {
+    if (PathNode* child = node->first_child) {
+      node->first_child = child->next_sibling;
+      child->next_sibling = node;
+      node = child;
+    } else {
+      PathNode* next = node->next_sibling;
+      delete_node(node);
+      node = next;
+    }
+  }
+}
+
+}  // namespace
+
+void PathNode::init_root() { init(-1, nullptr); }
+
+void PathNode::init(int32_t page_number, PathNode* parent_node) { init_timed(page_number, parent_node, 0, 0); }
+
+void PathNode::init_timed(int32_t page_number, PathNode* parent_node, int32_t timed, int32_t stay_seconds) {
+  page = page_number;
+  visitors = 0;
+  timed_views = timed;
+  seconds = stay_seconds;
+  parent = parent_node;
+  first_child = nullptr;
+  next_sibling = nullptr;
+}
+
+void PathNode::leave(int32_t stay_seconds) {
+  --visitors;
+  if (stay_seconds > 0 && stay_seconds < config.session_timeout) {
+    ++timed_views;
+    seconds = add_count(seconds, stay_seconds);
+  }
+}
+
+void PathNode::free_subtree() {
+  PathNode* children = first_child;
+  PathNode* siblings = next_sibling;
+  init_root();
+  free_nodes(children);
+  free_nodes(siblings);
+}
+
+PathNode* PathNode::find_child(int32_t page_number) const {
+  for (PathNode* child = first_child; child; child = child->next_sibling) {
+    if (child->page == page_number) return child;
+  }
+  return nullptr;
+}
+
+PathNode* PathNode::add_child(int32_t page_number, int32_t timed, int32_t stay_seconds) {
+  PathNode* child = new_node();
+  if (!child) return nullptr;
+  child->init_timed(page_number, this, timed, stay_seconds);
+  child->next_sibling = first_child;
+  first_child = child;
+  return child;
+}
+
+int32_t entry_page_of(const PathNode* node) {
+  while (node->parent && node->parent->parent) node = node->parent;
+  return node->page;
+}
+
+void write_node_path(PathNode* node, FILE* file, bool with_times) {
+  for_each_on_path(node, [file, with_times](const PathNode* step) {
+    std::fprintf(file, " %i", step->page);
+    if (with_times) std::fprintf(file, ".%i.%i", step->timed_views, step->seconds);
+  });
+}
+
+NodeStack::~NodeStack() { std::free(entries); }
+
+int NodeStack::push(PathNode* node, int32_t level) {
+  if (size == capacity) {
+    if (capacity > INT32_MAX / 2) return ERR_MEM;
+    int32_t grown_capacity = capacity ? capacity * 2 : 64;
+    void* grown = grow_block(entries, sizeof(Entry) * static_cast<std::size_t>(grown_capacity));
+    if (!grown) return ERR_MEM;
+    entries = static_cast<Entry*>(grown);
+    capacity = grown_capacity;
+  }
+  entries[size++] = Entry{node, level};
+  return 0;
+}
+
+int NodeList::push(PathNode* node) {
+  void* grown = grow_block(nodes, sizeof(PathNode*) * (static_cast<std::size_t>(count) + 1));
+  if (!grown) return ERR_MEM;
+  nodes = static_cast<PathNode**>(grown);
+  if (counts.insert_at(node->visitors, counts.count) != 0) return ERR_MEM;  // the spare slot is never read
+  nodes[count++] = node;
+  return 0;
+}
+
+void NodeList::clear() {
+  counts.clear();
+  std::free(nodes);
+  nodes = nullptr;
+  count = 0;
+}
+
+int PageStats::add(const PathNode* node) {
+  if (node->page < 0) return 0;
+  int32_t position;
+  if (time_keys.find(node->page, &position)) {
+    time_seconds.data[position] = add_count(time_seconds.data[position], node->seconds);
+    timed_views.data[position] = add_count(timed_views.data[position], node->timed_views);
+    return 0;
+  }
+  if (time_keys.insert_at(node->page, position) != 0) return ERR_MEM;
+  if (time_seconds.insert_at(node->seconds, position) != 0) {
+    time_keys.remove_at(position);
+    return ERR_MEM;
+  }
+  if (timed_views.insert_at(node->timed_views, position) != 0) {
+    time_keys.remove_at(position);
+    time_seconds.remove_at(position);
+    return ERR_MEM;
+  }
+  return 0;
+}
+
+void PageStats::clear() {
+  entry_pages.clear();
+  exit_pages.clear();
+  time_keys.clear();
+  time_seconds.clear();
+  timed_views.clear();
+}
+
+void VisitDepth::init() {
+  counts.clear();
+  bucket_size = config.depth_increment > 0 ? config.depth_increment : 2;
+}
+
+void Session::init(PathNode* root, int at_hour, int at_minute, int at_second) {
+  init_loaded(root, at_hour, at_minute, at_second, 1, 0);
+}
+
+void Session::init_loaded(PathNode* root, int at_hour, int at_minute, int at_second, int32_t loaded_visits,
+                          int32_t loaded_seconds) {
+  current = root;
+  visits = loaded_visits;
+  seconds = loaded_seconds;
+  hour = static_cast<int8_t>(at_hour);
+  minute = static_cast<int8_t>(at_minute);
+  second = static_cast<int8_t>(at_second);
+}
+
+int Session::step(int32_t page, int at_hour, int at_minute, int at_second) {
+  // The next node is found or made first, so that a failure changes nothing.
+  PathNode* next = current->find_child(page);
+  if (!next && !(next = current->add_child(page, 0, 0))) return ERR_MEM;
+  int pause = (at_hour - hour) * 3600 + (at_minute - minute) * 60 + (at_second - second);
+  if (pause < config.session_timeout) {
+    seconds = add_count(seconds, pause);
+  } else {
+    ++visits;
+  }
+  hour = static_cast<int8_t>(at_hour);
+  minute = static_cast<int8_t>(at_minute);
+  second = static_cast<int8_t>(at_second);
+  current->leave(pause);
+  current = next;
+  ++current->visitors;
+  return 0;
+}
+
+int Session::step_loaded(int32_t page, int32_t timed, int32_t stay_seconds) {
+  PathNode* next = current->find_child(page);
+  if (!next && !(next = current->add_child(page, timed, stay_seconds))) return ERR_MEM;
+  current->leave(0);
+  current = next;
+  ++current->visitors;
+  return 0;
+}
+
+void write_session(const Session& session, FILE* file) {
+  std::fprintf(file, "%i %i %i %i %i", session.visits, session.seconds, session.hour, session.minute,
+               session.second);
+  write_node_path(session.current, file, true);
+}
+
+int walk_paths(Paths& paths, PathNode* node) {
+  // Post-order over the binary view of the tree (first child left, next sibling
+  // right): a node is taken once both of its links have been walked.
+  NodeStack stack;
+  PathNode* next = node;
+  PathNode* taken = nullptr;
+  while (next || !stack.empty()) {
+    if (next) {
+      if (stack.push(next) != 0) return ERR_MEM;
+      next = next->first_child;
+      continue;
+    }
+    PathNode* top = stack.top().node;
+    if (top->next_sibling && taken != top->next_sibling) {
+      next = top->next_sibling;
+      continue;
+    }
+    stack.pop();
+    taken = top;
+    if (paths.page_stats.add(top) != 0) return ERR_MEM;
+    // The root stands for no page and never ends a path.
+    if (top->visitors > 0 && top->parent && paths.endpoints.push(top) != 0) return ERR_MEM;
+  }
+  return 0;
+}
+
+int Paths::add_session_slots(int32_t slots) {
+  int64_t wanted = static_cast<int64_t>(session_count) + slots;
+  if (wanted > INT32_MAX) return ERR_MEM;
+  void* grown = grow_block(sessions, sizeof(Session*) * static_cast<std::size_t>(wanted));
+  if (!grown) return ERR_MEM;
+  sessions = static_cast<Session**>(grown);
+  for (int64_t i = session_count; i < wanted; ++i) sessions[i] = nullptr;
+  session_count = static_cast<int32_t>(wanted);
+  return 0;
+}
+
+int Paths::record_page_view(int32_t visitor, int32_t page, int at_hour, int at_minute, int at_second) {
+  if (visitor < 0) return ERR_INP;
+  if (visitor >= session_count) {
+    int status = add_session_slots(static_cast<int32_t>(static_cast<int64_t>(visitor) + 1 - session_count));
+    if (status != 0) return status;
+  }
+  if (!sessions[visitor]) {
+    void* block = new_block(sizeof(Session));
+    if (!block) return ERR_MEM;
+    sessions[visitor] = new (block) Session();
+    sessions[visitor]->init(&root, at_hour, at_minute, at_second);
+  }
+  return sessions[visitor]->step(page, at_hour, at_minute, at_second);
+}
+
+int Paths::close_day(int* average_seconds, Pgs& pages) {
+  int64_t seconds_sum = 0;
+  int64_t visits_sum = 0;
+  for (int32_t i = 0; i < session_count; ++i) {
+    const Session* session = sessions[i];
+    if (session && session->seconds > 0) {
+      seconds_sum += session->seconds;
+      visits_sum += session->visits;
+    }
+  }
+  int64_t average = visits_sum > 0 ? seconds_sum / visits_sum : 0;
+  *average_seconds = static_cast<int>(average > INT32_MAX ? INT32_MAX : average);
+  if (walk_paths(*this, &root) != 0) return ERR_MEM;
+  return compute_page_times(pages, page_stats);
+}
+
+void Paths::write(FILE* file, bool state_file) {
+  if (endpoints.count == 0) return;
+  std::fputs("PTH\n", file);
+  for (int32_t i = 0; i < endpoints.count; ++i) {
+    std::fprintf(file, "%i", endpoints.counts.data[i]);
+    write_node_path(endpoints.nodes[i], file, false);
+    std::fputs("\n", file);
+  }
+  std::fputs("\n", file);
+  if (!state_file) return;
+  std::fputs("VIS\n", file);
+  for (int32_t slot = 0; slot < session_count; ++slot) {
+    std::fprintf(file, "%i", slot);
+    if (sessions[slot]) {
+      std::fputs(" ", file);
+      write_session(*sessions[slot], file);
+    }
+    std::fputs("\n", file);
+  }
+  std::fputs("\n", file);
+}
+
+namespace {
+
+// Reads the blank-separated node triples "page.timed.seconds" of the text onto the
+// session's path.
+int step_triples(Session& session, char* text) {
+  char* cursor = text;
+  while (*cursor) {
+    char* token = cursor;
+    char* blank = std::strchr(cursor, ' ');
+    if (blank) {
+      *blank = '\0';
+      cursor = blank + 1;
+    } else {
+      cursor += std::strlen(cursor);
+    }
+    if (!*token) continue;
+    int32_t page = next_int_token('.', &token);
+    int32_t timed = next_int_token('.', &token);
+    int32_t stay = next_int_token(' ', &token);
+    int status = session.step_loaded(page, timed, stay);
+    if (status != 0) return status;
+  }
+  return 0;
+}
+
+// One read of a line, or of the continuation of an over-long one, into the line
+// buffer behind `kept` bytes already there (byte by byte, so a stray NUL byte
+// cannot hide the line's end). Gives the length of the text now in the buffer
+// without the line feed, and whether more of the line follows. False when the file
+// had nothing more.
+bool read_piece(FILE* file, std::size_t kept, std::size_t* length, bool* more) {
+  const std::size_t last = static_cast<std::size_t>(line_buffer_size()) - 1;
+  std::size_t n = kept;
+  bool got = false;
+  int c;
+  while (n < last && (c = getc_unlocked(file)) != EOF) {
+    got = true;
+    if (c == '\n') break;
+    line_buffer[n++] = static_cast<char>(c);
+  }
+  line_buffer[n] = '\0';
+  *length = n;
+  *more = false;
+  if (n == last) {
+    // The buffer is full: the line goes on unless only its line feed is left.
+    c = getc_unlocked(file);
+    if (c != '\n' && c != EOF) {
+      std::ungetc(c, file);
+      *more = true;
+    }
+  }
+  return got;
+}
+
+void skip_rest_of_line(FILE* file) {
+  int c;
+  while ((c = std::fgetc(file)) != EOF && c != '\n') {
+  }
+}
+
+}  // namespace
+
+int Paths::read_visits(FILE* file) {
+  for (;;) {
+    std::size_t length;
+    bool more;
+    if (!read_piece(file, 0, &length, &more) || length == 0) return 0;  // the empty line ends it
+    // Line k fills slot k, whatever number it was written with: a damaged number
+    // can then never reach outside the session array.
+    int status = add_session_slots(1);
+    if (status != 0) return status;
+    Session*& slot = sessions[session_count - 1];
+    char* cursor = line_buffer;
+    next_int_token(' ', &cursor);  // the slot number
+    if (!*cursor) {
+      if (more) skip_rest_of_line(file);
+      continue;
+    }
+    int32_t visits = next_int_token(' ', &cursor);
+    int32_t seconds = next_int_token(' ', &cursor);
+    int at_hour = next_int_token(' ', &cursor);
+    int at_minute = next_int_token(' ', &cursor);
+    int at_second = next_int_token(' ', &cursor);
+    void* block = new_block(sizeof(Session));
+    if (!block) return ERR_MEM;
+    slot = new (block) Session();
+    slot->init_loaded(&root, at_hour, at_minute, at_second, visits, seconds);
+    for (;;) {
+      // A line longer than the buffer arrives in pieces; the text after the last
+      // blank of a piece may be a cut triple, so it waits for the next piece.
+      char* end = line_buffer + length;
+      char* held = end;
+      if (more) {
+        for (char* p = end; p > cursor; --p) {
+          if (p[-1] == ' ') {
+            p[-1] = '\0';
+            held = p;
+            break;
+          }
+        }
+      }
+      status = step_triples(*slot, cursor);
+      if (status != 0) return status;
+      if (!more) break;
+      std::size_t kept = static_cast<std::size_t>(end - held);
+      std::memmove(line_buffer, held, kept);
+      read_piece(file, kept, &length, &more);
+      cursor = line_buffer;
+    }
+  }
+}
+
+void Paths::clear() {
+  root.free_subtree();
+  page_stats.clear();
+  endpoints.clear();
+  single_view_pages.clear();
+  depth.counts.clear();
+  for (int32_t i = session_count - 1; i >= 0; --i) std::free(sessions[i]);
+  std::free(sessions);
+  sessions = nullptr;
+  session_count = 0;
+}
