@@ -81,7 +81,10 @@ int compile_log_format(LogParser& parser, const char* format) {
   return result;
 }
 
-int compile_format(LogParser& parser) { return compile_log_format(parser, kBuiltInFormat); }
+int compile_format(LogParser& parser) {
+  int result = compile_log_format(parser, kBuiltInFormat);
+  return result != 0 ? result : parser.pgs.load_extensions();
+}
 
 int split_line(LogParser& parser, char* line) {
   // Fields a failed split does not reach must not keep pointers into an older line.

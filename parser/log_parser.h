@@ -3,7 +3,13 @@
 
 #include <cstdint>
 
+#include "core/file_types.h"
+#include "core/pages.h"
+#include "core/paths.h"
+#include "core/tables.h"
 #include "core/text.h"
+#include "core/traffic.h"
+#include "core/visitors.h"
 #include "parser/file_lock.h"
 #include "parser/log_format.h"
 
@@ -24,12 +30,22 @@ struct LogParser {
   bool letter_used[FORMAT_LETTER_COUNT] = {};
   char* values[FORMAT_LETTER_COUNT] = {};  // into the line last split; null for letters not used
 
+  IPs* visitors = nullptr;  // the day's visitors (owned); made by parse_log
+  Traffic traffic;          // the day's totals; its first date is the day being counted
+  Hst hst;                  // visiting host domains
+  Pgs pgs;                  // page views
+  Paths paths;              // visitor path tree and sessions
+  Cds cds;                  // status codes
+  Tps tps;                  // file types
+  Fls fls;                  // requested files
+  Url url;                  // referring URLs
+
   // Held from the final read of the hit log until the log is removed, so that no hit
   // the tracker appends in between is lost.
   FileLock tracker_lock;
 
-  LogParser() = default;
-  ~LogParser() { clear_format(); }
+  LogParser();
+  ~LogParser();
   LogParser(const LogParser&) = delete;
   LogParser& operator=(const LogParser&) = delete;
 

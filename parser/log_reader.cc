@@ -8,8 +8,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include <new>
+
 #include "core/errors.h"
 #include "core/text.h"
+#include "core/visitors.h"
+#include "parser/day_close.h"
+#include "parser/line_accounting.h"
 #include "parser/log_parser.h"
 #include "parser/status_page.h"
 
@@ -135,6 +140,29 @@ int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line) {
       std::memmove(buffer, p, static_cast<size_t>(carry));
     }
   }
+}
+
+int parse_log(LogParser& parser) {
+  delete parser.visitors;
+  if (parser.letter_used[LETTER_ADDRESS]) {
+    parser.visitors = new (std::nothrow) ips();
+  } else {
+    parser.visitors = new (std::nothrow) hosts();
+  }
+  if (!parser.visitors) return ERR_MEM;
+  if (load_state(parser) != 0) return ERR_FIL;
+  int64_t offset = 0;
+  const LineTime saved = parser.line_time;
+  if (saved.year != 0 || saved.month != 0 || saved.day != 0) {
+    int result = find_resume_offset(parser, saved, &offset);
+    if (result != 0) return result;
+  }
+  int result = read_hit_log(parser, offset, count_line);
+  if (result != 0) return result;
+  result = close_day(parser);
+  if (result != 0) return result;
+  write_progress_page(parser, false);
+  return 0;
 }
 
 void remove_hit_log(LogParser& parser) {

@@ -16,6 +16,13 @@ constexpr const char* kTrackerLockPath = "data/stt.lck";
 // that ends the reading with that code.
 using LineCounter = int (*)(LogParser& parser);
 
+// The run's reading: makes the visitor table (by address when the format has one,
+// else by host name), restores the unfinished day, finds where the unread lines begin,
+// counts every line from there, closes the day and writes the completion page.
+// 0; -8 when the visitor table cannot be made; -4 when the state cannot be loaded;
+// or the error of the search, the reading, the counting or the day close.
+int parse_log(LogParser& parser);
+
 // Reads the hit log from the byte offset to its end through the shared line buffer,
 // hands every good line to the counter and writes the running progress page before
 // every 20000th line. Empty lines, "#" lines, lines that do not split, lines with a

@@ -4,12 +4,15 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/config.h"
 #include "core/errors.h"
 #include "core/program.h"
 #include "core/text.h"
+#include "parser/day_close.h"
 #include "parser/file_lock.h"
 #include "parser/log_format.h"
 #include "parser/log_parser.h"
+#include "parser/log_reader.h"
 #include "parser/status_page.h"
 
 namespace {
@@ -46,7 +49,16 @@ int main() {
     return 0;
   }
   LogParser parser;
-  int result = compile_format(parser);
-  if (result != 0) show_parser_error(result);
+  int result = config.load();
+  if (result == 0) result = compile_format(parser);
+  if (result == 0) result = parse_log(parser);
+  if (result == 0) {
+    remove_hit_log(parser);
+    lock.release();
+  } else {
+    // The hit log stays for the next run; the lock goes with the process.
+    show_parser_error(result);
+  }
+  clear_day(parser);
   return 0;
 }
