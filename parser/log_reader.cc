@@ -165,9 +165,10 @@ int parse_log(LogParser& parser) {
   return 0;
 }
 
-void remove_hit_log(LogParser& parser) {
-  std::remove(kHitLogPath);
+int remove_hit_log(LogParser& parser) {
+  int result = std::remove(kHitLogPath) == 0 ? 0 : ERR_FIL;
   parser.tracker_lock.release();
+  return result;
 }
 
 int compare_line_time(LogParser& parser, char* line, const LineTime& saved) {

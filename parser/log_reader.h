@@ -33,8 +33,9 @@ int parse_log(LogParser& parser);
 // cannot be taken; or the counter's code.
 int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line);
 
-// Removes the hit log after a successful run, then lets the tracker go on.
-void remove_hit_log(LogParser& parser);
+// Removes the hit log after a successful run, then lets the tracker go on; 0, or -4
+// when the log could not be removed.
+int remove_hit_log(LogParser& parser);
 
 // The offset of the first line of the hit log whose time is not older than the saved
 // time (the end of the log when every line is older); 0, or -6 when the log cannot be

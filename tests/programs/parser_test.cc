@@ -82,4 +82,78 @@ TEST(ParserProgram, LockFileThatCannotBeOpened) {
   expect_log_line(box.read_file("data/err.log"), "ERR_FIL PRSR na na\n");
 }
 
+// A working directory with the configuration files the parser loads.
+void install(const CgiSandbox& box, const std::string& config = "") {
+  box.write_file("config.cfg", config);
+  box.write_file("formats.cfg", "");
+  box.write_file("dat_acp.cfg", "");
+}
+
+const char kLog[] =
+    "05/17/2003 10:00:00 192.0.2.1 a.example.net \"/\" \"-\" \"Mozilla/5.0\"\n"
+    "05/17/2003 10:00:07 192.0.2.2 b.example.net \"/x.html\" \"http://c.example/\" \"Mozilla/5.0\"\n";
+
+TEST(ParserProgram, SuccessfulRunRemovesTheLog) {
+  CgiSandbox box;
+  install(box);
+  box.write_file("data/qmy.log", kLog);
+  CgiResult r = box.run(kParser, {{"REQUEST_METHOD", "POST"}});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(box.exists("data/qmy.log"));
+  EXPECT_FALSE(box.exists("data/err.log"));
+  std::string state = box.read_file("data/tmp.log");
+  // The log is gone, so the next run reads its new log from the start of the day.
+  EXPECT_EQ(state.substr(0, 21), "DAT 2003 5 17 0 0 0\n\n");
+  EXPECT_NE(state.find("\nTRF 2 0 0\n"), std::string::npos) << state;
+  std::string page = box.read_file("status.html");
+  EXPECT_NE(page.find("<title>Finished parsing log file</title>"), std::string::npos);
+  EXPECT_NE(page.find("<td align=right>2</td><td>Hits</td>"), std::string::npos);
+  EXPECT_NE(page.find("<h2>100% completed</h2>"), std::string::npos);
+
+  // A second run with a new log counts it all, on top of the first.
+  box.write_file("data/qmy.log",
+                 "05/17/2003 10:00:05 192.0.2.3 d.example.net \"/late.html\" \"-\" \"Mozilla/5.0\"\n");
+  r = box.run(kParser, {});
+  EXPECT_EQ(r.exit_status, 0);
+  state = box.read_file("data/tmp.log");
+  EXPECT_NE(state.find("\nTRF 3 "), std::string::npos) << state;
+}
+
+TEST(ParserProgram, FailedRunKeepsTheLog) {
+  CgiSandbox box;
+  box.write_file("data/qmy.log", kLog);
+  CgiResult r = box.run(kParser, {{"REQUEST_METHOD", "POST"}, {"HTTP_USER_AGENT", "Scheduler/1.0"}});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(box.read_file("data/qmy.log"), kLog);
+  EXPECT_NE(box.read_file("status.html").find("Failed to open input / output file(s)."), std::string::npos);
+  expect_log_line(box.read_file("data/err.log"), "ERR_FIL PRSR na Scheduler/1.0\n");
+  EXPECT_FALSE(box.exists("data/tmp.log"));
+}
+
+TEST(ParserProgram, MissingLogShowsTheLogErrorUnderTheConfiguredFolder) {
+  CgiSandbox box;
+  install(box, "DIR /stats/\n");
+  ASSERT_EQ(mkdir(box.path("stats").c_str(), 0755), 0);
+  CgiResult r = box.run(kParser, {{"DOCUMENT_ROOT", box.dir()}});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_FALSE(box.exists("status.html"));
+  std::string page = box.read_file("stats/status.html");
+  EXPECT_NE(page.find("Empty or missing Quillmoray log file."), std::string::npos);
+  expect_log_line(box.read_file("data/err.log"), "ERR_LOG PRSR na na\n");
+}
+
+TEST(ParserProgram, ResumesAfterAFailedRunWithoutCountingTwice) {
+  CgiSandbox box;
+  install(box);
+  box.write_file("data/tmp.log", "DAT 2003 5 17 10 0 1\n\nIPS\n0 3221225985\n\nREC\nDAT 2003 5 17\nTRF 1 0 0\n\n");
+  box.write_file("data/qmy.log", kLog);  // its first line is already counted
+  CgiResult r = box.run(kParser, {});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_FALSE(box.exists("data/qmy.log"));
+  std::string state = box.read_file("data/tmp.log");
+  EXPECT_NE(state.find("\nTRF 2 "), std::string::npos) << state;
+}
+
 }  // namespace

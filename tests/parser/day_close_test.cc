@@ -1,0 +1,252 @@
+#include "parser/day_close.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/errors.h"
+#include "core/memory.h"
+#include "parser/log_reader.h"
+#include "parser_fixture.h"
+
+namespace {
+
+using DayClose = ParserFixture;
+
+std::string lines(std::initializer_list<std::string> items, const std::string& end = "\n") {
+  std::string text;
+  for (const std::string& item : items) text += item + end;
+  return text;
+}
+
+// A run as the program makes it: a fresh parser over the hit log in the working directory.
+int run_parse() {
+  LogParser parser;
+  int result = compile_format(parser);
+  if (result == 0) result = parse_log(parser);
+  clear_day(parser);
+  return result;
+}
+
+// Makes every file write beyond `bytes` fail while it lives.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    old_handler_ = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    signal(SIGXFSZ, old_handler_);
+  }
+
+ private:
+  struct rlimit old_;
+  sighandler_t old_handler_;
+};
+
+TEST_F(DayClose, OneDayLogWritesOnlyTheFullStateFile) {
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 10, 0, 0, "192.0.2.1", "/", "http://a.example/"),
+                                        hit_line(5, 17, 10, 0, 9, "192.0.2.1", "/b.html")}));
+  ASSERT_EQ(run_parse(), 0);
+  EXPECT_FALSE(ScratchDir::exists(kSummaryFilePath));
+  EXPECT_FALSE(ScratchDir::exists("data/20030517.log"));
+  std::string state = ScratchDir::read(kStateFilePath);
+  EXPECT_EQ(state.substr(0, 24), "DAT 2003 5 17 10 0 10\n\nI");
+  EXPECT_NE(state.find("\nIPS\n0 3221225985\n\nREC\nDAT 2003 5 17\nTRF 2 9 0\n"), std::string::npos) << state;
+  EXPECT_NE(state.find("\nURL\n1 http://a.example/\n\n"), std::string::npos);
+  EXPECT_NE(state.find("\nVIS\n"), std::string::npos);
+  // The completion page.
+  EXPECT_NE(ScratchDir::read("status.html").find("<h2>100% completed</h2>"), std::string::npos);
+}
+
+TEST_F(DayClose, ChangeOfDayWritesTheSummaryAndTheDayFile) {
+  ScratchDir::write(kSummaryFilePath, "DAT 2003 5 16\nTRF 1 0 0\n\n");
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 23, 59, 58, "192.0.2.1", "/"),
+                                        hit_line(5, 17, 23, 59, 59, "192.0.2.2", "/x.html"),
+                                        hit_line(5, 18, 0, 0, 3, "192.0.2.1", "/y.html"),
+                                        hit_line(5, 18, 0, 10, 0, "192.0.2.3", "/")},
+                                       "\r\n"));
+  ASSERT_EQ(run_parse(), 0);
+  std::string summary = ScratchDir::read(kSummaryFilePath);
+  EXPECT_EQ(summary.substr(0, 25), "DAT 2003 5 16\nTRF 1 0 0\n\n");
+  EXPECT_EQ(summary.substr(25, 29), "DAT 2003 5 17\nTRF 2 0 0\nHRV 0");
+  EXPECT_EQ(summary.find("DAT 2003 5 18"), std::string::npos);
+  std::string day = ScratchDir::read("data/20030517.log");
+  EXPECT_EQ(day.substr(0, 17), "HST\n2 example.net");
+  EXPECT_NE(day.find("\n\nPGS\n"), std::string::npos);
+  EXPECT_NE(day.find("/x.html"), std::string::npos);
+  EXPECT_EQ(day.find("/y.html"), std::string::npos);
+  EXPECT_EQ(day.find("VIS"), std::string::npos);
+  std::string state = ScratchDir::read(kStateFilePath);
+  EXPECT_EQ(state.substr(0, 23), "DAT 2003 5 18 0 10 1\n\nI");
+  EXPECT_NE(state.find("\nREC\nDAT 2003 5 18\nTRF 2 "), std::string::npos);
+}
+
+TEST_F(DayClose, LastSecondOfTheDayIsSavedAsSixty) {
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 23, 59, 59, "192.0.2.1", "/")}));
+  ASSERT_EQ(run_parse(), 0);
+  EXPECT_EQ(ScratchDir::read(kStateFilePath).substr(0, 24), "DAT 2003 5 17 23 59 60\n\n");
+  // The next run resumes after every line of that minute and reads nothing new.
+  ScratchDir::append(kHitLogPath, lines({hit_line(5, 17, 23, 59, 59, "192.0.2.1", "/"),
+                                         hit_line(5, 18, 0, 0, 0, "192.0.2.9", "/new.html")}));
+  ASSERT_EQ(run_parse(), 0);
+  EXPECT_NE(ScratchDir::read("data/20030517.log").find("\nPGS\n0 1 /\n\n"), std::string::npos);
+  // The only line of the new day was advanced at the day's close and again at the end.
+  EXPECT_EQ(ScratchDir::read(kStateFilePath).substr(0, 21), "DAT 2003 5 18 0 0 2\n\n");
+}
+
+TEST_F(DayClose, FirstLineOfANewDayEntersThePathsOneSecondLater) {
+  ASSERT_EQ(count(hit_line(5, 17, 10, 0, 0, "192.0.2.1", "/")), 0);
+  ASSERT_EQ(count(hit_line(5, 18, 9, 30, 7, "192.0.2.1", "/next.html")), 0);
+  EXPECT_EQ(parser.line_time.second, 8);
+  ASSERT_EQ(parser.paths.session_count, 1);
+  EXPECT_EQ(parser.paths.sessions[0]->second, 8);
+  EXPECT_EQ(parser.traffic.hits, 1);
+  EXPECT_EQ(parser.traffic.first_date.day, 18);
+  // The short state file holds the first line's own time.
+  EXPECT_EQ(ScratchDir::read(kStateFilePath), "DAT 2003 5 18 9 30 7\n\n");
+}
+
+TEST_F(DayClose, RunFailingAfterAChangeOfDayLeavesTheShortState) {
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 10, 0, 0, "192.0.2.1", "/"),
+                                        hit_line(5, 18, 8, 0, 0, "192.0.2.1", "/a.html"),
+                                        hit_line(5, 18, 8, 0, 5, "192.0.2.2", "/b.html", "http://c.example/")}));
+  // Memory runs out once the new day has begun.
+  static int calls;
+  calls = 0;
+  int result = read_hit_log(parser, 0, [](LogParser& p) {
+    if (++calls == 3) fail_allocations_after(0);
+    int r = count_line(p);
+    fail_allocations_after(-1);
+    return r;
+  });
+  EXPECT_EQ(result, ERR_MEM);
+  EXPECT_EQ(ScratchDir::read(kStateFilePath), "DAT 2003 5 18 8 0 0\n\n");
+  EXPECT_TRUE(ScratchDir::exists("data/20030517.log"));
+  parser.tracker_lock.release();
+  // The next run counts the new day from its first line.
+  ASSERT_EQ(run_parse(), 0);
+  std::string state = ScratchDir::read(kStateFilePath);
+  EXPECT_EQ(state.substr(0, 21), "DAT 2003 5 18 8 0 6\n\n");
+  EXPECT_NE(state.find("\nTRF 2 "), std::string::npos) << state;
+  EXPECT_EQ(ScratchDir::read(kSummaryFilePath).find("DAT 2003 5 17"), 0u);
+  EXPECT_EQ(ScratchDir::read(kSummaryFilePath).find("DAT 2003 5 17", 1), std::string::npos);
+}
+
+TEST_F(DayClose, DayWithoutHitsWritesAnEmptyDayFileAndNoSummary) {
+  ScratchDir::write(kStateFilePath, "DAT 2003 5 17 10 0 0\n\n");
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 18, 0, 0, 1, "192.0.2.1", "/")}));
+  ASSERT_EQ(run_parse(), 0);
+  EXPECT_FALSE(ScratchDir::exists(kSummaryFilePath));
+  EXPECT_TRUE(ScratchDir::exists("data/20030517.log"));
+  EXPECT_EQ(ScratchDir::read("data/20030517.log"), "");
+}
+
+TEST_F(DayClose, ResumesAtTheSavedTime) {
+  for (std::string end : {"\n", "\r\n"}) {
+    ScratchDir::write(kStateFilePath, "DAT 2003 5 17 10 0 6\n\nIPS\n\nREC\n");
+    ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 10, 0, 4, "192.0.2.4", "/"),
+                                          hit_line(5, 17, 10, 0, 5, "192.0.2.5", "/"),
+                                          hit_line(5, 17, 10, 0, 6, "192.0.2.6", "/"),
+                                          hit_line(5, 17, 10, 0, 6, "192.0.2.7", "/"),
+                                          hit_line(5, 17, 10, 0, 8, "192.0.2.8", "/")},
+                                         end));
+    ASSERT_EQ(run_parse(), 0);
+    std::string state = ScratchDir::read(kStateFilePath);
+    EXPECT_EQ(state.substr(0, 22), "DAT 2003 5 17 10 0 9\n\n");
+    EXPECT_NE(state.find("\nTRF 3 "), std::string::npos) << state;
+    EXPECT_EQ(state.find("3221225989"), std::string::npos);  // 192.0.2.5 was counted before
+  }
+}
+
+TEST_F(DayClose, EveryLineOlderCountsNothingAndMovesTheSavedTimeOn) {
+  ScratchDir::write(kStateFilePath, "DAT 2003 5 17 12 0 0\n\nIPS\n\nREC\n");
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 10, 0, 4, "192.0.2.4", "/")}));
+  ASSERT_EQ(run_parse(), 0);
+  EXPECT_EQ(ScratchDir::read(kStateFilePath), "DAT 2003 5 17 12 0 1\n\nIPS\n\nREC\n");
+}
+
+TEST_F(DayClose, StateWrittenAndLoadedBackIsTheSame) {
+  ScratchDir::write(kHitLogPath,
+                    lines({hit_line(5, 17, 10, 0, 0, "192.0.2.1", "/", "http://a.example/x", "Opera/9.80",
+                                    "a.example.co.uk"),
+                           hit_line(5, 17, 10, 0, 30, "192.0.2.1", "/b.html"),
+                           hit_line(5, 17, 11, 5, 0, "192.0.2.2", "/b.html", "http://www.search.example/?q=x"),
+                           hit_line(5, 17, 12, 0, 0, "192.0.2.1", "/c.html")}));
+  ASSERT_EQ(run_parse(), 0);
+  std::string first = ScratchDir::read(kStateFilePath);
+  // Load it into a fresh parser and write it again: only the saved second moves on.
+  LogParser again;
+  ASSERT_EQ(compile_format(again), 0);
+  again.visitors = new ips();
+  ASSERT_EQ(load_state(again), 0);
+  EXPECT_EQ(again.visitors->count(), 2);
+  EXPECT_EQ(again.traffic.hits, 4);
+  again.line_time.second -= 1;
+  ASSERT_EQ(close_day(again), 0);
+  EXPECT_EQ(ScratchDir::read(kStateFilePath), first);
+}
+
+TEST_F(DayClose, StateThatExistsButCannotBeReadIsAnError) {
+  ASSERT_EQ(mkdir(kStateFilePath, 0755), 0);
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 10, 0, 0, "192.0.2.1", "/")}));
+  EXPECT_EQ(run_parse(), ERR_FIL);
+}
+
+TEST_F(DayClose, FailedWritesKeepTheOldFiles) {
+  const std::string old_state = "DAT 2003 5 17 10 0 0\n\nIPS\n\nREC\nDAT 2003 5 17\nTRF 5 0 0\n\n";
+  ScratchDir::write(kStateFilePath, old_state);
+  std::string log;
+  for (int i = 0; i < 200; ++i) log += hit_line(5, 17, 11, i / 60, i % 60, "192.0.2." + std::to_string(i), "/") + "\n";
+  ScratchDir::write(kHitLogPath, log);
+  {
+    FileSizeLimit limit(1000);
+    EXPECT_EQ(run_parse(), ERR_FIL);
+  }
+  EXPECT_EQ(ScratchDir::read(kStateFilePath), old_state);
+  EXPECT_EQ(std::system("ls data | grep -c XXX >/dev/null; test $(ls data | wc -l) -eq 3"), 0);  // no temp file
+
+  // A change of day whose summary append fails: nothing of it stays, the state is kept.
+  ScratchDir::write(kSummaryFilePath, std::string(990, '#'));
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 18, 0, 0, 0, "192.0.2.1", "/")}));
+  {
+    FileSizeLimit limit(1000);
+    EXPECT_EQ(run_parse(), ERR_FIL);
+  }
+  EXPECT_EQ(ScratchDir::read(kSummaryFilePath), std::string(990, '#'));
+  EXPECT_EQ(ScratchDir::read(kStateFilePath), old_state);
+}
+
+TEST_F(DayClose, SavedTimeRewoundAfterTheLogIsRemoved) {
+  EXPECT_EQ(rewind_saved_time(), 0);  // no state file
+  EXPECT_FALSE(ScratchDir::exists(kStateFilePath));
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 10, 0, 0, "192.0.2.1", "/"),
+                                        hit_line(5, 17, 15, 30, 9, "192.0.2.2", "/z.html")}));
+  ASSERT_EQ(run_parse(), 0);
+  std::string state = ScratchDir::read(kStateFilePath);
+  ASSERT_EQ(state.substr(0, 23), "DAT 2003 5 17 15 30 10\n");
+  ASSERT_EQ(rewind_saved_time(), 0);
+  EXPECT_EQ(ScratchDir::read(kStateFilePath), "DAT 2003 5 17 0 0 0\n" + state.substr(23));
+  // A hit stamped before the removal but written after it is counted by the next run.
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 15, 30, 8, "192.0.2.3", "/late.html"),
+                                        hit_line(5, 17, 15, 31, 0, "192.0.2.4", "/")}));
+  ASSERT_EQ(run_parse(), 0);
+  state = ScratchDir::read(kStateFilePath);
+  EXPECT_EQ(state.substr(0, 22), "DAT 2003 5 17 15 31 1\n");
+  EXPECT_NE(state.find("\nTRF 4 "), std::string::npos) << state;
+  EXPECT_NE(state.find("/late.html"), std::string::npos);
+  // A state file that cannot be read stays as it is.
+  ASSERT_EQ(std::remove(kStateFilePath), 0);
+  ASSERT_EQ(mkdir(kStateFilePath, 0755), 0);
+  EXPECT_EQ(rewind_saved_time(), ERR_FIL);
+}
+
+}  // namespace
