@@ -20,6 +20,18 @@ void write_time_head(FILE* file, const LineTime& t) {
   std::fprintf(file, "DAT %i %i %i %i %i %i\n\n", t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
+// The day's tables, as the state file and the day file hold them; only the state
+// file has the sessions.
+void write_day_tables(LogParser& parser, FILE* f, bool state_file) {
+  parser.hst.write(f);
+  parser.pgs.write(f);
+  parser.paths.write(f, state_file);
+  parser.cds.write(f);
+  parser.tps.write(f);
+  parser.fls.write(f);
+  parser.url.write(f);
+}
+
 // The full state file: the day in hand with its visitors, totals, tables and sessions.
 int write_state_file(LogParser& parser) {
   AtomicFile out;
@@ -30,13 +42,7 @@ int write_state_file(LogParser& parser) {
   if (parser.visitors) parser.visitors->write(f);
   std::fprintf(f, "REC\n");
   parser.traffic.write(f);
-  parser.hst.write(f);
-  parser.pgs.write(f);
-  parser.paths.write(f, true);
-  parser.cds.write(f);
-  parser.tps.write(f);
-  parser.fls.write(f);
-  parser.url.write(f);
+  write_day_tables(parser, f, true);
   return out.commit();
 }
 
@@ -47,14 +53,7 @@ int write_day_file(LogParser& parser) {
   format_into(name, sizeof name, "data/%i%2.2i%2.2i.log", date.year, date.month, date.day);
   AtomicFile out;
   if (out.open(name) != 0) return ERR_FIL;
-  FILE* f = out.file();
-  parser.hst.write(f);
-  parser.pgs.write(f);
-  parser.paths.write(f, false);
-  parser.cds.write(f);
-  parser.tps.write(f);
-  parser.fls.write(f);
-  parser.url.write(f);
+  write_day_tables(parser, out.file(), false);
   return out.commit();
 }
 

@@ -14,6 +14,7 @@
 #include "core/errors.h"
 #include "core/text.h"
 #include "parser/log_parser.h"
+#include "expected_pages.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -125,14 +126,7 @@ TEST_F(StatusPage, PageUnderTheDocumentRoot) {
 
 TEST_F(StatusPage, ErrorPageAndErrorLogLine) {
   EXPECT_EQ(show_parser_error(ERR_INP), 0);
-  EXPECT_EQ(ScratchDir::read("status.html"),
-            "<html>\n<head>\n<meta http-equiv=pragma content=no-cache>\n"
-            "<link rel=stylesheet type=text/css href=styles.css>\n<title>Error</title>\n</head>\n"
-            "<body bgcolor=#efefef text=#000000 link=#0000ff vlink=#0000ff>\n<table width=100% height=100%>\n"
-            "<tr valign=center><td>\n<p class=err><font color=#ff0000><b>ERROR:</b></font> Invalid program "
-            "input. Please use only the forms provided to input data.</p>\n"
-            "<center><a href=# onClick=\"window.close()\"><b>close window</b></a></center>\n"
-            "</td></tr>\n</table>\n</body>\n</html>\n");
+  EXPECT_EQ(ScratchDir::read("status.html"), kInputErrorPage);
   EXPECT_EQ(ScratchDir::read(kErrorLogPath), "05/07/2003 09:08:01 ERR_INP PRSR na na\n");
 
   setenv("REMOTE_ADDR", "203.0.113.9", 1);

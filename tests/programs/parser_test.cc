@@ -7,20 +7,13 @@
 
 #include <string>
 
+#include "parser/expected_pages.h"
 #include "support/cgi_harness.h"
 
 namespace {
 
 const std::string kParser = program_path("parser/parser.cgi");
 
-const char kGetRefusalPage[] =
-    "<html>\n<head>\n<meta http-equiv=pragma content=no-cache>\n"
-    "<link rel=stylesheet type=text/css href=styles.css>\n<title>Error</title>\n</head>\n"
-    "<body bgcolor=#efefef text=#000000 link=#0000ff vlink=#0000ff>\n<table width=100% height=100%>\n"
-    "<tr valign=center><td>\n<p class=err><font color=#ff0000><b>ERROR:</b></font> Invalid program "
-    "input. Please use only the forms provided to input data.</p>\n"
-    "<center><a href=# onClick=\"window.close()\"><b>close window</b></a></center>\n"
-    "</td></tr>\n</table>\n</body>\n</html>\n";
 
 // "MM/DD/YYYY hh:mm:ss " followed by the rest.
 void expect_log_line(const std::string& log, const std::string& rest) {
@@ -49,7 +42,7 @@ TEST(ParserProgram, RefusesAGetRequest) {
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.out, "Content-type: text/html\r\n\r\n<html><body><tt>Invalid input.</tt></body></html>");
   // The configuration is not loaded yet: the page goes to the working directory.
-  EXPECT_EQ(box.read_file("status.html"), kGetRefusalPage);
+  EXPECT_EQ(box.read_file("status.html"), kInputErrorPage);
   expect_log_line(box.read_file("data/err.log"), "ERR_INP PRSR 192.0.2.8 na\n");
   EXPECT_FALSE(box.exists("data/prs.lck"));
 }
