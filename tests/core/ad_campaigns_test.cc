@@ -114,6 +114,17 @@ TEST_F(AdCampaignsTest, FirstMatchingCampaignCounts) {
   EXPECT_EQ(table.counters.data[2], 6);
 }
 
+TEST_F(AdCampaignsTest, MatchedSumsSaturateOnHugeCounts) {
+  AdCampaigns table;
+  ASSERT_EQ(table.add("A"), 0);
+  ASSERT_EQ(table.add_pattern("a"), 0);
+  int total = 0;
+  ASSERT_EQ(table.match("a", INT32_MAX, total), 0);
+  ASSERT_EQ(table.match("a", INT32_MAX, total), 0);
+  EXPECT_EQ(total, INT32_MAX);
+  EXPECT_EQ(table.counters.data[0], INT32_MAX);
+}
+
 TEST_F(AdCampaignsTest, ClearKeepsCountersAndTag) {
   AdCampaigns table;
   std::strcpy(table.tag, "ACP");
