@@ -114,7 +114,7 @@ int AdCampaigns::match(const char* text, int amount, int& total) {
     for (int j = list.count - 1; j >= 1; --j) {
       if (std::strstr(text, list.strings[j])) {
         if (counters.add(list.strings[0], amount) != 0) return ERR_MEM;
-        total += amount;
+        total = add_count(total, amount);
         return 0;
       }
     }

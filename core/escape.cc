@@ -16,17 +16,28 @@ void append_escaped(std::string& out, char c) {
   }
 }
 
-std::string escape(const char* text) {
+// In text content only "<" and ">" can open markup: "&" and quotes are left as they
+// are, so the program's own labels ("Direct Hits & Bookmarks") stay byte for byte.
+void append_text_escaped(std::string& out, char c) {
+  switch (c) {
+    case '<': out += "&lt;"; break;
+    case '>': out += "&gt;"; break;
+    default: out += c;
+  }
+}
+
+template <typename Append>
+std::string escape(const char* text, Append append) {
   std::string out;
   if (!text) return out;
-  for (const char* p = text; *p; ++p) append_escaped(out, *p);
+  for (const char* p = text; *p; ++p) append(out, *p);
   return out;
 }
 }  // namespace
 
-std::string html_escape(const char* text) { return escape(text); }
+std::string html_escape(const char* text) { return escape(text, append_text_escaped); }
 
-std::string attr_escape(const char* text) { return escape(text); }
+std::string attr_escape(const char* text) { return escape(text, append_escaped); }
 
 std::string list_item_escape(const char* text) {
   std::string out;
@@ -46,7 +57,7 @@ int append_html_escaped(char* area, std::size_t size, const char* text) {
   std::string piece;
   for (const char* p = text; p && *p; ++p) {
     piece.clear();
-    append_escaped(piece, *p);
+    append_text_escaped(piece, *p);
     if (length + piece.size() > size - 1) break;
     std::memcpy(area + length, piece.data(), piece.size());
     length += piece.size();

@@ -8,9 +8,10 @@
 // through these two helpers and nowhere else. Text without special characters is
 // written byte for byte.
 
-// HTML text: & < > " ' become character references.
+// HTML text content: "<" and ">" become character references; nothing else can open
+// markup there, so "&" and quotes stay as they are.
 std::string html_escape(const char* text);
-// Attribute values inside value="..." or href="...": the same five characters.
+// Attribute values inside value="..." or href="...": & < > " ' become references.
 std::string attr_escape(const char* text);
 
 // Appends the HTML-escaped text after the text already in a fixed work area, cut

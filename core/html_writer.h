@@ -20,8 +20,8 @@ extern const char kRowHighlightAttribute[];
 //   * Plain text (escaped here, through core/escape.h): every argument named
 //     `text`, `title` or `value`, or ending in `label` / `labels`, below. Pass texts from the hit log,
 //     visitors, definition files or the configuration exactly as they are; do NOT
-//     escape them first (they would show "&amp;"). Text without & < > " ' is
-//     written byte for byte.
+//     escape them first. Text without < and > is written byte for byte (inside
+//     attributes, without & < > " ').
 //   * HTML (written as it stands): only `ranked_row`'s `label_html`, because its
 //     callers put links and "&nbsp;" in it. Build it with html_escape /
 //     attr_escape for every part that does not come from this program's own

@@ -114,6 +114,17 @@ TEST_F(AdCampaignsTest, FirstMatchingCampaignCounts) {
   EXPECT_EQ(table.counters.data[2], 6);
 }
 
+TEST_F(AdCampaignsTest, MatchedSumsSaturateOnHugeCounts) {
+  AdCampaigns table;
+  ASSERT_EQ(table.add("A"), 0);
+  ASSERT_EQ(table.add_pattern("a"), 0);
+  int total = 0;
+  ASSERT_EQ(table.match("a", INT32_MAX, total), 0);
+  ASSERT_EQ(table.match("a", INT32_MAX, total), 0);
+  EXPECT_EQ(total, INT32_MAX);
+  EXPECT_EQ(table.counters.data[0], INT32_MAX);
+}
+
 TEST_F(AdCampaignsTest, ClearKeepsCountersAndTag) {
   AdCampaigns table;
   std::strcpy(table.tag, "ACP");
@@ -246,7 +257,7 @@ TEST_F(AdCampaignsPrintTest, SectionInItsOrder) {
     html.list_header("Name:", "Visitors");
     html.ranked_row(1, "Alpha", 5, 0.5f);
     html.spacer_row(4);
-    html.ranked_row(2, "B&amp;B", 3, 0.3f);
+    html.ranked_row(2, "B&B", 3, 0.3f);
     html.spacer_row(4);
     html.ranked_row(3, "Tie", 3, 0.3f);
     html.spacer_row(4);
