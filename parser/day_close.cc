@@ -163,36 +163,6 @@ int load_state(LogParser& parser) {
   return unreadable ? ERR_FIL : 0;
 }
 
-int rewind_saved_time() {
-  FILE* in = std::fopen(kStateFilePath, "r");
-  if (!in) return errno == ENOENT ? 0 : ERR_FIL;
-  int result = 0;
-  if (read_line(in) && std::strncmp(line_buffer, "DAT ", 4) == 0) {
-    char* cursor = line_buffer + 4;
-    LineTime start;
-    start.year = next_int_token(' ', &cursor);
-    start.month = next_int_token(' ', &cursor);
-    start.day = next_int_token(' ', &cursor);
-    AtomicFile out;
-    result = out.open(kStateFilePath);
-    if (result == 0) {
-      std::fprintf(out.file(), "DAT %i %i %i %i %i %i\n", start.year, start.month, start.day, 0, 0, 0);
-      char block[8192];
-      size_t n;
-      while ((n = std::fread(block, 1, sizeof block, in)) > 0) std::fwrite(block, 1, n, out.file());
-      if (std::ferror(in)) {
-        out.abandon();
-        result = ERR_FIL;
-      } else {
-        result = out.commit();
-      }
-    }
-  }
-  if (std::ferror(in)) result = ERR_FIL;
-  std::fclose(in);
-  return result;
-}
-
 void clear_day(LogParser& parser) {
   if (parser.visitors) parser.visitors->clear();
   parser.traffic.reset();

@@ -24,13 +24,6 @@ int save_day(LogParser& parser);
 // loaded.
 int load_state(LogParser& parser);
 
-// After a successful run has removed the hit log, nothing in the next log has been
-// counted: the state's saved time goes back to the start of its day, so that the next
-// run also reads the hits that the tracker stamped before the removal but could write
-// only after it. 0 (also without a state file), or -4 when the state cannot be
-// rewritten; it then stays as it was.
-int rewind_saved_time();
-
 // Empties the day's tables; the day and the last line's time stay.
 void clear_day(LogParser& parser);
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include <new>
 
@@ -165,8 +166,34 @@ int parse_log(LogParser& parser) {
   return 0;
 }
 
+namespace {
+
+// The tracker stamps a hit under its lock, so every hit written after the removal
+// is stamped after it. The next run resumes at the saved time (the last counted
+// second plus one): a hit stamped within the last counted second would be skipped.
+// So the tracker is held off until the clock has reached the saved time; only a
+// saved time at most two seconds ahead is waited for (a damaged future stamp is not).
+void wait_for_saved_second(const LogParser& parser) {
+  struct tm saved {};
+  saved.tm_year = parser.line_time.year - 1900;
+  saved.tm_mon = parser.line_time.month - 1;
+  saved.tm_mday = parser.line_time.day;
+  saved.tm_hour = parser.line_time.hour;
+  saved.tm_min = parser.line_time.minute;
+  saved.tm_sec = parser.line_time.second;
+  saved.tm_isdst = -1;
+  time_t target = mktime(&saved);
+  if (target == static_cast<time_t>(-1)) return;
+  time_t now = time(nullptr);
+  if (target <= now || target - now > 2) return;
+  while (time(nullptr) < target) usleep(20000);
+}
+
+}  // namespace
+
 int remove_hit_log(LogParser& parser) {
   int result = std::remove(kHitLogPath) == 0 ? 0 : ERR_FIL;
+  if (result == 0) wait_for_saved_second(parser);
   parser.tracker_lock.release();
   return result;
 }

@@ -53,7 +53,7 @@ int main() {
   if (result == 0) result = compile_format(parser);
   if (result == 0) result = parse_log(parser);
   if (result == 0) {
-    if (remove_hit_log(parser) == 0) rewind_saved_time();
+    remove_hit_log(parser);
     lock.release();
   } else {
     // The hit log stays for the next run; the lock goes with the process.

@@ -225,28 +225,4 @@ TEST_F(DayClose, FailedWritesKeepTheOldFiles) {
   EXPECT_EQ(ScratchDir::read(kStateFilePath), old_state);
 }
 
-TEST_F(DayClose, SavedTimeRewoundAfterTheLogIsRemoved) {
-  EXPECT_EQ(rewind_saved_time(), 0);  // no state file
-  EXPECT_FALSE(ScratchDir::exists(kStateFilePath));
-  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 10, 0, 0, "192.0.2.1", "/"),
-                                        hit_line(5, 17, 15, 30, 9, "192.0.2.2", "/z.html")}));
-  ASSERT_EQ(run_parse(), 0);
-  std::string state = ScratchDir::read(kStateFilePath);
-  ASSERT_EQ(state.substr(0, 23), "DAT 2003 5 17 15 30 10\n");
-  ASSERT_EQ(rewind_saved_time(), 0);
-  EXPECT_EQ(ScratchDir::read(kStateFilePath), "DAT 2003 5 17 0 0 0\n" + state.substr(23));
-  // A hit stamped before the removal but written after it is counted by the next run.
-  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 15, 30, 8, "192.0.2.3", "/late.html"),
-                                        hit_line(5, 17, 15, 31, 0, "192.0.2.4", "/")}));
-  ASSERT_EQ(run_parse(), 0);
-  state = ScratchDir::read(kStateFilePath);
-  EXPECT_EQ(state.substr(0, 22), "DAT 2003 5 17 15 31 1\n");
-  EXPECT_NE(state.find("\nTRF 4 "), std::string::npos) << state;
-  EXPECT_NE(state.find("/late.html"), std::string::npos);
-  // A state file that cannot be read stays as it is.
-  ASSERT_EQ(std::remove(kStateFilePath), 0);
-  ASSERT_EQ(mkdir(kStateFilePath, 0755), 0);
-  EXPECT_EQ(rewind_saved_time(), ERR_FIL);
-}
-
 }  // namespace

@@ -96,17 +96,18 @@ TEST(ParserProgram, SuccessfulRunRemovesTheLog) {
   EXPECT_FALSE(box.exists("data/qmy.log"));
   EXPECT_FALSE(box.exists("data/err.log"));
   std::string state = box.read_file("data/tmp.log");
-  // The log is gone, so the next run reads its new log from the start of the day.
-  EXPECT_EQ(state.substr(0, 21), "DAT 2003 5 17 0 0 0\n\n");
+  // The saved time is the last counted line's plus one second.
+  EXPECT_EQ(state.substr(0, 22), "DAT 2003 5 17 10 0 8\n\n");
   EXPECT_NE(state.find("\nTRF 2 0 0\n"), std::string::npos) << state;
   std::string page = box.read_file("status.html");
   EXPECT_NE(page.find("<title>Finished parsing log file</title>"), std::string::npos);
   EXPECT_NE(page.find("<td align=right>2</td><td>Hits</td>"), std::string::npos);
   EXPECT_NE(page.find("<h2>100% completed</h2>"), std::string::npos);
 
-  // A second run with a new log counts it all, on top of the first.
+  // A second run resumes at the saved second, on top of the first.
   box.write_file("data/qmy.log",
-                 "05/17/2003 10:00:05 192.0.2.3 d.example.net \"/late.html\" \"-\" \"Mozilla/5.0\"\n");
+                 "05/17/2003 10:00:07 192.0.2.4 e.example.net \"/old.html\" \"-\" \"Mozilla/5.0\"\n"
+                 "05/17/2003 10:00:08 192.0.2.3 d.example.net \"/late.html\" \"-\" \"Mozilla/5.0\"\n");
   r = box.run(kParser, {});
   EXPECT_EQ(r.exit_status, 0);
   state = box.read_file("data/tmp.log");
