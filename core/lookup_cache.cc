@@ -11,9 +11,13 @@ uint32_t LookupCache::hash(const char* key) {
   return h;
 }
 
+uint32_t LookupCache::hash(uint32_t key) {
+  key *= 2654435769u;
+  return key ^ (key >> 15);
+}
+
 bool LookupCache::find(const strArr& keys, const char* key, uint32_t hash, int32_t* number) const {
-  if (!slots_) return false;
-  int32_t candidate = slots_[hash & (kSlots - 1)];
+  int32_t candidate = recall(hash);
   if (candidate < 0 || candidate >= keys.count || std::strcmp(keys.strings[candidate], key) != 0) return false;
   *number = candidate;
   return true;
