@@ -59,13 +59,16 @@ int write_day_file(LogParser& parser) {
 
 // Appends the finished day's traffic record (none for a day without hits). The
 // summary is only ever appended to; a record that cannot be written whole is taken
-// back out, so the file never holds half a record.
-int append_summary(LogParser& parser) {
+// back out, so the file never holds half a record. `size_before` is the file's size
+// before the append (-1 when nothing was appended or it is unknown).
+int append_summary(LogParser& parser, off_t* size_before) {
+  *size_before = -1;
   if (parser.traffic.hits == 0) return 0;
   FILE* f = std::fopen(kSummaryFilePath, "a");
   if (!f) return ERR_FIL;
   struct stat before;
   bool sized = fstat(fileno(f), &before) == 0;
+  if (sized) *size_before = before.st_size;
   parser.traffic.write(f);
   bool failed = std::fflush(f) != 0 || std::ferror(f) != 0;
   if (failed && sized && ftruncate(fileno(f), before.st_size) != 0) failed = true;
@@ -105,8 +108,14 @@ int save_day(LogParser& parser) {
     // The day file first: it is replaced whole, so writing it again after a failure
     // later on does no harm, while the summary record must be appended only once.
     result = write_day_file(parser);
-    if (result == 0) result = append_summary(parser);
-    if (result == 0) result = write_short_state(first_line);
+    off_t summary_size = -1;
+    if (result == 0) result = append_summary(parser, &summary_size);
+    if (result == 0) {
+      result = write_short_state(first_line);
+      // The old state stays, so the next run counts this day again: its record is
+      // taken back out of the summary rather than appended a second time then.
+      if (result != 0 && summary_size >= 0) truncate(kSummaryFilePath, summary_size);
+    }
   }
   if (result != 0) return result;
   clear_day(parser);

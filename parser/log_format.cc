@@ -127,10 +127,15 @@ int line_month(const LogParser& parser) {
 int line_hour(const LogParser& parser) {
   int hour = field_number(parser, LETTER_HOUR);
   if (parser.letter_used[LETTER_AM_PM]) {
-    // A 12-hour clock: 12 AM is hour 0 and 12 PM hour 12.
+    // A 12-hour clock: PM adds 12 hours, but 12 AM is hour 0 and 12 PM hour 12. A
+    // damaged hour stays out of range, so its line is skipped.
     const char* marker = parser.values[LETTER_AM_PM];
     bool pm = marker && (marker[0] == 'P' || marker[0] == 'p');
-    if (hour >= 0 && hour <= 12) hour = hour % 12 + (pm ? 12 : 0);
+    if (hour == 12) {
+      hour = pm ? 12 : 0;
+    } else if (pm && hour < 24) {
+      hour += 12;
+    }
   }
   return hour;
 }

@@ -10,6 +10,7 @@
 
 #include "core/errors.h"
 #include "core/memory.h"
+#include "parser/line_accounting.h"
 #include "parser/log_reader.h"
 #include "parser_fixture.h"
 
@@ -223,6 +224,22 @@ TEST_F(DayClose, FailedWritesKeepTheOldFiles) {
   }
   EXPECT_EQ(ScratchDir::read(kSummaryFilePath), std::string(990, '#'));
   EXPECT_EQ(ScratchDir::read(kStateFilePath), old_state);
+}
+
+TEST_F(DayClose, ShortStateThatCannotBeWrittenTakesTheSummaryRecordBack) {
+  // The old state stays, so the next run counts the day again: its record must not
+  // stay in the summary, or the day would be stored twice.
+  ScratchDir::write(kSummaryFilePath, "earlier\n");
+  ASSERT_EQ(mkdir(kStateFilePath, 0755), 0);
+  ScratchDir::write(std::string(kStateFilePath) + "/keep", "x");  // the rename cannot replace it
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 10, 0, 0, "192.0.2.1", "/"),
+                                        hit_line(5, 18, 0, 0, 0, "192.0.2.2", "/")}));
+  LogParser parser;
+  ASSERT_EQ(compile_format(parser), 0);
+  parser.visitors = new ips;
+  EXPECT_EQ(read_hit_log(parser, 0, count_line), ERR_FIL);
+  EXPECT_EQ(ScratchDir::read(kSummaryFilePath), "earlier\n");
+  clear_day(parser);
 }
 
 }  // namespace

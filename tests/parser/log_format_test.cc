@@ -134,7 +134,8 @@ TEST(LogFormat, HourWithAnAmPmField) {
     const char* text;
     int hour;
   } cases[] = {{"11:00:00 PM|x", 23}, {"11:00:00 am|x", 11}, {"11:00:00 pm|x", 23},
-               {"12:00:00 AM|x", 0},  {"12:30:00 PM|x", 12}, {"01:00:00 P|x", 13}};
+               {"12:00:00 AM|x", 0},  {"12:30:00 PM|x", 12}, {"01:00:00 P|x", 13},
+               {"00:00:00 PM|x", 12}, {"13:00:00 PM|x", 25}, {"13:00:00 AM|x", 13}};
   for (const Case& c : cases) {
     std::vector<char> buffer(c.text, c.text + std::strlen(c.text) + 1);
     ASSERT_EQ(split_line(parser, buffer.data()), 0) << c.text;
