@@ -1,6 +1,7 @@
 #include "core/top_list.h"
 
 #include "core/bounded_format.h"
+#include "core/escape.h"
 
 int32_t list_title(const char* title, int32_t entries, int limit) {
   std::size_t size = static_cast<std::size_t>(line_buffer_size());
@@ -10,4 +11,10 @@ int32_t list_title(const char* title, int32_t entries, int limit) {
     return limit;
   }
   return entries;
+}
+
+void print_key_row(const siArr& table, int32_t i, int32_t position, int total) {
+  if (i != 0) html.spacer_row(4);
+  int32_t count = table.data[position];
+  html.ranked_row(i + 1, html_escape(table.keys.strings[position]).c_str(), count, share_of(count, total));
 }
