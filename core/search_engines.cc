@@ -9,10 +9,8 @@
 #include "core/bounded_format.h"
 #include "core/config.h"
 #include "core/errors.h"
-#include "core/escape.h"
 #include "core/html_writer.h"
 #include "core/memory.h"
-#include "core/output.h"
 #include "core/tables.h"
 #include "core/text.h"
 #include "core/top_list.h"
@@ -246,34 +244,33 @@ int32_t engines_with_visitors(const Eng& table) {
   return n;
 }
 
+// The head of an engine list: title bar (the title with " (top n of m)" when the
+// engines with visitors are more than the limit), ranking and header row. Gives the
+// ranking and the number of rows; null when nothing is to be written or, after the
+// out-of-memory box, without a ranking.
+int32_t* open_engine_list(const Eng& table, const char* title, const char* tag, const char* key_label, int limit,
+                          int32_t* rows) {
+  int32_t n = engines_with_visitors(table);
+  if (n == 0) return nullptr;
+  *rows = list_title(title, n, limit);
+  html.section_title(line_buffer, tag);
+  int32_t* ranking = sort_index_by_value(table.engines.data, table.engines.count, 0);
+  if (!ranking) {
+    html.out_of_memory();
+    return nullptr;
+  }
+  html.list_header(key_label, "Visitors");
+  return ranking;
+}
+
 }  // namespace
 
 void print_search_engines(const Eng& table, const char* title, const char* key_label, int total,
                           const char* /*value_label*/, int limit) {
-  int32_t n = engines_with_visitors(table);
-  if (n == 0) return;
-  int32_t rows = list_title(title, n, limit);
-  html.section_title(line_buffer, "ENG");
-  const siArr& engines = table.engines;
-  int32_t* ranking = sort_index_by_value(engines.data, engines.count, 0);
-  if (!ranking) {
-    html.out_of_memory();
-    return;
-  }
-  html.list_header(key_label, "Visitors");
-  for (int32_t r = 0; r < rows; ++r) {
-    int32_t k = ranking[r];
-    if (r != 0) html.spacer_row(4);
-    html.ranked_row(r + 1, html_escape(engines.keys.strings[k]).c_str(), engines.data[k],
-                    share_of(engines.data[k], total));
-  }
-  bool chart = config.chart_on[CHT_ENG] != 0;
-  if (chart) html.spacer_row(4);
-  html.table_close();
-  if (chart) html.graph_applet("pie", rows, engines.data, ranking, nullptr, engines.keys.strings, nullptr);
-  page_puts("</td></tr>\n");
-  html.table_close();
-  html.line_break();
+  int32_t rows = 0;
+  int32_t* ranking = open_engine_list(table, title, "ENG", key_label, limit, &rows);
+  if (!ranking) return;
+  print_rows_with_pie(table.engines, ranking, rows, total, config.chart_on[CHT_ENG] != 0);
   std::free(ranking);
 }
 
@@ -289,17 +286,11 @@ void print_search_queries(const Eng& table, const char* title, const char* key_l
 
 void print_engine_queries(const Eng& table, const char* title, const char* key_label, int total,
                           const char* /*value_label*/, int limit) {
-  int32_t n = engines_with_visitors(table);
-  if (n == 0) return;
-  int32_t rows = list_title(title, n, config.row_limits[RPT_ENG]);
-  html.section_title(line_buffer, "SEQ");
+  // As many engines as the "Search Engines" list shows.
+  int32_t rows = 0;
+  int32_t* ranking = open_engine_list(table, title, "SEQ", key_label, config.row_limits[RPT_ENG], &rows);
+  if (!ranking) return;
   const siArr& engines = table.engines;
-  int32_t* ranking = sort_index_by_value(engines.data, engines.count, 0);
-  if (!ranking) {
-    html.out_of_memory();
-    return;
-  }
-  html.list_header(key_label, "Visitors");
   std::size_t size = static_cast<std::size_t>(line_buffer_size());
   for (int32_t r = 0; r < rows; ++r) {
     int32_t k = ranking[r];
