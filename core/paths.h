@@ -175,6 +175,10 @@ struct Paths {
   // Reads the lines after "VIS" up to the empty line and restores the sessions
   // and the tree they stand on. 0 or -8.
   int read_visits(FILE* file);
+  // Report side: merges the lines after "PTH" up to the empty line into the tree,
+  // page numbers of the file mapped through `line_map`; each line's count is added
+  // to the node its pages lead to. 0 or -8 (core/path_reports.cc).
+  int read_paths(FILE* file, const intArr& line_map);
   void clear();
 
  private:
