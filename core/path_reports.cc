@@ -41,7 +41,12 @@ void skip_line(FILE* file, int ended_by) {
 // of them, still at the head of its parent's child list, the rest lie below it.
 void drop_added(PathNode* added) {
   if (!added) return;
-  added->parent->first_child = added->next_sibling;
+  PathNode* parent = added->parent;
+  parent->first_child = added->next_sibling;
+  // The parent's child index may name the node: it goes, and is built again from
+  // the list when a long list is next searched.
+  std::free(parent->child_index);
+  parent->child_index = nullptr;
   added->next_sibling = nullptr;
   added->~PathNode();
   std::free(added);

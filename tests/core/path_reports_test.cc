@@ -221,6 +221,20 @@ TEST_F(PathReportsTest, DamagedLinesNeverReachOutsideTheMapOrEndOnTheRoot) {
   EXPECT_EQ(paths_.depth.counts.count, 2);
 }
 
+TEST_F(PathReportsTest, DroppedLineLeavesNoStaleChildLookup) {
+  // Enough first pages for the root's children to be looked up through an index;
+  // the dropped line's node must be gone from it too.
+  std::vector<std::string> names;
+  std::string lines;
+  for (int i = 0; i < 10; ++i) names.push_back("/p" + std::to_string(i)), lines += "1 " + std::to_string(i % 9) + "\n";
+  ASSERT_EQ(day(names, lines + "4 9 99\n2 9\n\n"), 0);
+  collect();
+  EXPECT_EQ(entry_pages(10, 1), title_bar("Entry Pages (top 1 of 10)", "EEP") + header("Page:", "Views") +
+                                    row(1, "/p0", "2", "20.0") + close());
+  EXPECT_EQ(paths_.root.first_child->page, 9);
+  EXPECT_EQ(paths_.root.first_child->visitors, 2);
+}
+
 TEST_F(PathReportsTest, OutOfMemoryChangesNothingHalfway) {
   ASSERT_EQ(day({"/A", "/B", "/C"}, "1 0\n\n"), 0);
   intArr line_map;
