@@ -43,10 +43,7 @@ void drop_added(PathNode* added) {
   if (!added) return;
   PathNode* parent = added->parent;
   parent->first_child = added->next_sibling;
-  // The parent's child index may name the node: it goes, and is built again from
-  // the list when a long list is next searched.
-  std::free(parent->child_index);
-  parent->child_index = nullptr;
+  parent->forget_child_index();  // it may name the node
   added->next_sibling = nullptr;
   added->~PathNode();
   std::free(added);

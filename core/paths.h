@@ -53,6 +53,9 @@ struct PathNode {
   // A new node for the page, put at the head of the child list (and into the
   // index); null when memory runs out (nothing changed then).
   PathNode* add_child(int32_t page_number, int32_t timed, int32_t stay_seconds);
+  // Drops the child index after the child list was changed by hand; it is built
+  // again from the list when a long list is next searched.
+  void forget_child_index();
 };
 
 // The page of the node's first-level ancestor (the node itself on the first level).
