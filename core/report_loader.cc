@@ -13,7 +13,9 @@
 #include "core/errors.h"
 #include "core/file_types.h"
 #include "core/pages.h"
+#include "core/path_reports.h"
 #include "core/paths.h"
+#include "core/search_engines.h"
 #include "core/tables.h"
 #include "core/traffic.h"
 
@@ -171,7 +173,6 @@ int load_records(FILE* file, Traffic& traffic, bool today_only, const DayDate& f
 
 int load_day_file(bool today, const DayDate& day, Hst* hosts, Pgs* pages, Paths* paths, Cds* codes,
                   Tps* types, Fls* files, Url* referrers) {
-  (void)paths;
   char name[64];
   if (today) {
     copy_bounded(name, sizeof name, kStateFile);
@@ -189,6 +190,8 @@ int load_day_file(bool today, const DayDate& day, Hst* hosts, Pgs* pages, Paths*
     } else if (pages && std::strcmp(head, "PGS") == 0 &&
                any_on({RPT_MRP, RPT_LRP, RPT_ENP, RPT_EXP, RPT_SVP, RPT_PTH, RPT_DEP})) {
       status = pages->read(file, line_map);
+    } else if (paths && std::strcmp(head, "PTH") == 0 && any_on({RPT_PTH, RPT_ENP, RPT_EXP, RPT_SVP, RPT_DEP})) {
+      status = paths->read_paths(file, line_map);
     } else if (codes && std::strcmp(head, "CDS") == 0 && any_on({RPT_CDS})) {
       status = codes->read(file);
     } else if (types && std::strcmp(head, "TPS") == 0 && any_on({RPT_TPS})) {
@@ -242,7 +245,10 @@ int load_range(Traffic& traffic, const DayDate& from, const DayDate& to, Dom* co
 
   if (referrers) {
     if (count_referrer_sources(traffic, *referrers, campaigns, referring_domains) != 0) return ERR_MEM;
-    (void)engines;
+    if (engines && any_on({RPT_SQR, RPT_ENG, RPT_SEQ}) &&
+        classify_search_referrers(*engines, *referrers, traffic.referrer_sources[SRC_SEARCH_ENGINES]) != 0) {
+      return ERR_MEM;
+    }
     if (!config.report_on[RPT_URL]) referrers->clear();
   }
   finish_referrer_sources(traffic);
@@ -251,5 +257,7 @@ int load_range(Traffic& traffic, const DayDate& from, const DayDate& to, Dom* co
     if (count_top_level_domains(*countries, *hosts) != 0) return ERR_MEM;
     if (!config.report_on[RPT_HST]) hosts->clear();
   }
+  if (paths && config.report_on[RPT_DEP] && depth_count(paths->depth, &paths->root, -1) != 0) return ERR_MEM;
+  if (paths && any_on({RPT_PTH, RPT_ENP, RPT_EXP, RPT_SVP}) && collect_paths(*paths) != 0) return ERR_MEM;
   return 0;
 }

@@ -15,6 +15,7 @@
 #include "core/memory.h"
 #include "core/pages.h"
 #include "core/paths.h"
+#include "core/search_engines.h"
 #include "core/tables.h"
 #include "core/traffic.h"
 #include "support/work_dir.h"
@@ -103,13 +104,14 @@ struct Report {
   Tps types;
   Fls files;
   AdCampaigns campaigns;
+  Eng engines;
   ReferringDomains domains;
   Url referrers;
 
   Report() { paths.depth.init(); }
   int load(DayDate from, DayDate to) {
     return load_range(traffic, from, to, &countries, &hosts, &pages, &paths, &codes, &types, &files, &campaigns,
-                      nullptr, &domains, &referrers);
+                      &engines, &domains, &referrers);
   }
   int days() const { return traffic.daily.visitors.count; }
 };
@@ -167,6 +169,11 @@ TEST_F(ReportLoader, RangeSumsTheRecordsAndDayFilesOfItsDays) {
   EXPECT_EQ(counts_of(r.referrers), (Counts{{"http://www.search.com/q", 3}}));
   EXPECT_EQ(counts_of(r.domains), (Counts{{"search.com", 3}}));
   EXPECT_EQ(counts_of(r.countries.counts), (Counts{{"uk", 4}, {"net", 5}}));
+  // Paths index>b, b, b>c, c: the same page numbers across both days' files.
+  EXPECT_EQ(r.paths.endpoints.count, 4);
+  EXPECT_EQ(r.paths.single_view_pages.count, 2);
+  ASSERT_EQ(r.paths.depth.counts.count, 1);  // 1 and 2 pages share a bucket of 2
+  EXPECT_EQ(r.paths.depth.counts.data[0], 4);
 }
 
 TEST_F(ReportLoader, OnlyTheDaysOfTheFrameLoad) {
@@ -207,6 +214,7 @@ TEST_F(ReportLoader, TodayAloneReadsTheStateFileWhateverDayItHolds) {
   EXPECT_EQ(now.traffic.bytes, 20.0);
   EXPECT_EQ(counts_of(now.hosts), (Counts{{"open.com", 2}}));
   EXPECT_EQ(counts_of(now.pages.views), (Counts{{"/p.html", 1}, {"/q.html", 1}}));
+  EXPECT_EQ(now.paths.endpoints.count, 2);
   EXPECT_EQ(now.types.amounts.values.data[0], 1.0);  // kilobytes, as in the day files
   EXPECT_EQ(now.traffic.referrer_sources[SRC_NEWSGROUPS], 2);
 
@@ -238,29 +246,34 @@ TEST_F(ReportLoader, MissingFilesAndTheSummaryOnlyFrame) {
 }
 
 TEST_F(ReportLoader, ReferrerSourcesFollowTheirOwnRulesAndSwitches) {
+  write_file("dat_eng.cfg", "Engine A | enginea. q=\n");
   ParserDay d(2004, 1, 2, 40);
-  ASSERT_EQ(d.url.add("http://www.mail.example.com/inbox", 1) | d.url.add("ftp://files.example.org/", 2) |
+  ASSERT_EQ(d.url.add("http://search.enginea.com/search?hl=en&q=Blue+Widgets&x=1", 64) |
+                d.url.add("http://www.mail.example.com/inbox", 1) | d.url.add("ftp://files.example.org/", 2) |
                 d.url.add("news://comp.lang.c", 4) | d.url.add("wtv-mail:/read", 8) |
                 d.url.add("https://www.partner.com/ad?x=1", 16) | d.url.add("httpx", 32),
             0);
   d.close();
   Report r;
-  ASSERT_EQ(r.campaigns.add("Spring") | r.campaigns.add_pattern("partner"), 0);
+  ASSERT_EQ(r.campaigns.add("Spring") | r.campaigns.add_pattern("partner") | r.engines.load(), 0);
   ASSERT_EQ(r.load({2004, 1, 1}, {2004, 1, 2}), 0);
   const int32_t* s = r.traffic.referrer_sources;
   EXPECT_EQ(s[SRC_NEWSGROUPS], 4);
   EXPECT_EQ(s[SRC_EMAIL], 1 + 8);
   EXPECT_EQ(s[SRC_AD_CAMPAIGNS], 16);
-  EXPECT_EQ(s[SRC_WEB_SITES], 63 - 4 - 9 - 16);
+  EXPECT_EQ(s[SRC_SEARCH_ENGINES], 64);
+  EXPECT_EQ(s[SRC_WEB_SITES], 127 - 4 - 9 - 16 - 64);
+  EXPECT_EQ(counts_of(r.engines.phrases), (Counts{{"blue widgets", 64}}));
   EXPECT_EQ(counts_of(r.campaigns.counters), (Counts{{"Spring", 16}}));
-  EXPECT_EQ(counts_of(r.domains), (Counts{{"mail.example.com", 1}, {"partner.com", 16}, {"httpx", 32}}));
+  EXPECT_EQ(counts_of(r.domains), (Counts{{"search.enginea.com", 64}, {"mail.example.com", 1}, {"partner.com", 16}, {"httpx", 32}}));
 
-  only({RPT_ACP});  // read for the campaigns, then emptied
-  Report acp;
-  ASSERT_EQ(acp.campaigns.add("Spring") | acp.campaigns.add_pattern("partner"), 0);
-  ASSERT_EQ(acp.load({2004, 1, 1}, {2004, 1, 2}), 0);
-  EXPECT_EQ(acp.traffic.referrer_sources[SRC_AD_CAMPAIGNS], 16);
-  EXPECT_EQ(acp.domains.keys.count + acp.referrers.keys.count, 0);
+  only({RPT_ENG});  // read for the engines, then emptied
+  Report eng;
+  ASSERT_EQ(eng.campaigns.add("Spring") | eng.campaigns.add_pattern("partner") | eng.engines.load(), 0);
+  ASSERT_EQ(eng.load({2004, 1, 1}, {2004, 1, 2}), 0);
+  EXPECT_EQ(counts_of(eng.engines.engines), (Counts{{"Engine A", 64}}));
+  EXPECT_EQ(eng.traffic.referrer_sources[SRC_AD_CAMPAIGNS], 0);
+  EXPECT_EQ(eng.domains.keys.count + eng.referrers.keys.count, 0);
 
   only({RPT_HST, RPT_CDS});  // not read at all
   Report none;
@@ -297,7 +310,7 @@ TEST_F(ReportLoader, DamagedFilesLoadWhatTheyCan) {
              "HST\n2147483647 a.com\n-5 " + long_key + "\n\n\nURL\n2147483647 ftp://a\n-2147483648 news://n\n"
              "5 ftp://b\n\nXYZ\n1 b\n\n");
   write_file("data/20040103.log", "HST\n2147483647 a.com\n1\n\nURL\n2147483647 ftp://a\n");
-  write_file("data/20040104.log", "HST\n1 c.com");
+  write_file("data/20040104.log", "PTH\n3 0\n\nHST\n1 c.com");  // paths before their pages
   Report r;
   ASSERT_EQ(r.load({2004, 1, 2}, {2004, 1, 31}), 0);
   EXPECT_EQ(r.days(), 3);
@@ -307,6 +320,7 @@ TEST_F(ReportLoader, DamagedFilesLoadWhatTheyCan) {
   EXPECT_EQ(counts_of(r.hosts), (Counts{{"a.com", INT32_MAX}, {std::string(10236, 'k'), -5}, {"", 1}, {"c.com", 1}}));
   EXPECT_EQ(counts_of(r.referrers), (Counts{{"ftp://a", INT32_MAX}, {"news://n", INT32_MIN}, {"ftp://b", 5}}));
   EXPECT_EQ(r.traffic.referrer_sources[SRC_WEB_SITES], INT32_MAX);  // 4 less the newsgroups' minimum
+  EXPECT_EQ(r.paths.endpoints.count, 0);
 
   write_file("data/sts.log", "DAT 2147483647 -2147483648 99999\nHRV 1\n\n");  // no such day file name
   Report hostile;
