@@ -57,11 +57,8 @@ bool read_section_head(FILE* file) {
 
 // A head line whose first blank-separated word is exactly "DAT" gives its date.
 bool record_date(char* line, DayDate* date) {
-  char* cursor = line;
-  char* blank = std::strchr(cursor, ' ');
-  if (blank) *blank = '\0';
+  char* cursor = split_at_space(line);
   if (std::strcmp(line, "DAT") != 0) return false;
-  cursor = blank ? blank + 1 : line + std::strlen(line);
   date->year = next_int_token(' ', &cursor);
   date->month = next_int_token(' ', &cursor);
   date->day = next_int_token(' ', &cursor);
