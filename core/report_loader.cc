@@ -172,9 +172,9 @@ int load_day_file(bool today, const DayDate& day, Hst* hosts, Pgs* pages, Paths*
                   Tps* types, Fls* files, Url* referrers) {
   char name[64];
   if (today) {
-    copy_bounded(name, sizeof name, kStateFile);
+    copy_bounded(name, sizeof name, kStateFilePath);
   } else {
-    format_into(name, sizeof name, "data/%i%2.2i%2.2i.log", day.year, day.month, day.day);
+    day_file_name(name, sizeof name, day.year, day.month, day.day);
   }
   FILE* file = std::fopen(name, "r");
   if (!file) return 0;
@@ -213,7 +213,7 @@ int load_range(Traffic& traffic, const DayDate& from, const DayDate& to, Dom* co
                 referring_domains || referrers;
   bool today_only = compare_days(from, to) == 0 && from.year == today.year && from.month == today.month &&
                     from.day == today.day;
-  FILE* file = std::fopen(today_only ? kStateFile : kSummaryFile, "r");
+  FILE* file = std::fopen(today_only ? kStateFilePath : kSummaryFilePath, "r");
   if (!file) return ERR_EDB;
 
   bool found;

@@ -1,6 +1,7 @@
 #ifndef QM_CORE_REPORT_LOADER_H
 #define QM_CORE_REPORT_LOADER_H
 
+#include "core/data_files.h"
 #include "core/text.h"
 
 struct Traffic;
@@ -16,10 +17,6 @@ class Url;
 class AdCampaigns;
 class Eng;
 
-// The files the report program reads: one traffic record per finished day, and the
-// parser's state with the unfinished day.
-constexpr const char* kSummaryFile = "data/sts.log";
-constexpr const char* kStateFile = "data/tmp.log";
 
 // Fills the report's tables for the days from `from` to `to`, both included. A frame
 // of today alone reads the state file, any other frame the summary file; each loaded
