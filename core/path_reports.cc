@@ -45,8 +45,7 @@ void drop_added(PathNode* added) {
   parent->first_child = added->next_sibling;
   parent->forget_child_index();  // it may name the node
   added->next_sibling = nullptr;
-  added->~PathNode();
-  std::free(added);
+  delete_path_node(added);
 }
 
 const char* page_name(const Pgs& pages, int32_t page) {
@@ -128,7 +127,7 @@ int Paths::read_paths(FILE* file, const intArr& line_map) {
       int32_t page = line_map.data[number];
       PathNode* next = at->find_child(page);
       if (!next) {
-        next = at->add_child(page, 0, 0);
+        next = at->add_child(page, 0, 0, &node_pool);
         if (!next) {
           drop_added(added);
           return ERR_MEM;

@@ -13,17 +13,18 @@
 
 namespace {
 
-PathNode* new_node() {
+PathNode* new_node(NodePool* pool) {
+  if (pool) return pool->new_node();
   void* block = new_block(sizeof(PathNode));
   return block ? new (block) PathNode() : nullptr;
 }
 
-// Frees one node that is already unhooked from the tree.
 void delete_node(PathNode* node) {
   node->first_child = nullptr;
   node->next_sibling = nullptr;
+  const bool pooled = node->pooled;
   node->~PathNode();
-  std::free(node);
+  if (!pooled) std::free(node);
 }
 
 // Frees `node` and everything reachable from it through first_child and
@@ -44,6 +45,44 @@ void free_nodes(PathNode* node) {
 }
 
 }  // namespace
+
+void delete_path_node(PathNode* node) {
+  const bool pooled = node->pooled;
+  node->~PathNode();  // frees what lies below it
+  if (!pooled) std::free(node);
+}
+
+// A block's header; its nodes follow it.
+struct NodePool::Block {
+  Block* next;
+};
+static_assert(sizeof(NodePool::Block) % alignof(PathNode) == 0, "nodes follow the block header aligned");
+
+PathNode* NodePool::new_node() {
+  if (!blocks || used == capacity) {
+    int32_t nodes = block_nodes > 0 ? block_nodes : 1;
+    void* memory = new_block(sizeof(Block) + sizeof(PathNode) * static_cast<std::size_t>(nodes));
+    if (!memory) return nullptr;
+    blocks = new (memory) Block{blocks};
+    capacity = nodes;
+    used = 0;
+  }
+  void* slot = reinterpret_cast<unsigned char*>(blocks + 1) + sizeof(PathNode) * static_cast<std::size_t>(used);
+  PathNode* node = new (slot) PathNode();
+  node->pooled = true;
+  ++used;
+  return node;
+}
+
+void NodePool::release() {
+  while (blocks) {
+    Block* next = blocks->next;
+    std::free(blocks);
+    blocks = next;
+  }
+  used = 0;
+  capacity = 0;
+}
 
 // The children of one node by page number: open addressing in one block with its
 // slots. It is built from the child list and dropped whenever it cannot be kept
@@ -164,8 +203,8 @@ PathNode* PathNode::find_child(int32_t page_number) {
   return index_find(child_index, page_number);
 }
 
-PathNode* PathNode::add_child(int32_t page_number, int32_t timed, int32_t stay_seconds) {
-  PathNode* child = new_node();
+PathNode* PathNode::add_child(int32_t page_number, int32_t timed, int32_t stay_seconds, NodePool* pool) {
+  PathNode* child = new_node(pool);
   if (!child) return nullptr;
   child->init_timed(page_number, this, timed, stay_seconds);
   child->next_sibling = first_child;
@@ -297,10 +336,10 @@ void Session::init_loaded(PathNode* root, int at_hour, int at_minute, int at_sec
   second = static_cast<int8_t>(at_second);
 }
 
-int Session::step(int32_t page, int at_hour, int at_minute, int at_second) {
+int Session::step(int32_t page, int at_hour, int at_minute, int at_second, NodePool* pool) {
   // The next node is found or made first, so that a failure changes nothing.
   PathNode* next = current->find_child(page);
-  if (!next && !(next = current->add_child(page, 0, 0))) return ERR_MEM;
+  if (!next && !(next = current->add_child(page, 0, 0, pool))) return ERR_MEM;
   int pause = (at_hour - hour) * 3600 + (at_minute - minute) * 60 + (at_second - second);
   if (pause < config.session_timeout) {
     seconds = add_count(seconds, pause);
@@ -316,9 +355,9 @@ int Session::step(int32_t page, int at_hour, int at_minute, int at_second) {
   return 0;
 }
 
-int Session::step_loaded(int32_t page, int32_t timed, int32_t stay_seconds) {
+int Session::step_loaded(int32_t page, int32_t timed, int32_t stay_seconds, NodePool* pool) {
   PathNode* next = current->find_child(page);
-  if (!next && !(next = current->add_child(page, timed, stay_seconds))) return ERR_MEM;
+  if (!next && !(next = current->add_child(page, timed, stay_seconds, pool))) return ERR_MEM;
   current->leave(0);
   current = next;
   ++current->visitors;
@@ -383,7 +422,7 @@ int Paths::record_page_view(int32_t visitor, int32_t page, int at_hour, int at_m
     sessions[visitor] = new (block) Session();
     sessions[visitor]->init(&root, at_hour, at_minute, at_second);
   }
-  return sessions[visitor]->step(page, at_hour, at_minute, at_second);
+  return sessions[visitor]->step(page, at_hour, at_minute, at_second, &node_pool);
 }
 
 int Paths::close_day(int* average_seconds, Pgs& pages) {
@@ -428,7 +467,7 @@ namespace {
 
 // Reads the blank-separated node triples "page.timed.seconds" of the text onto the
 // session's path.
-int step_triples(Session& session, char* text) {
+int step_triples(Session& session, char* text, NodePool* pool) {
   char* cursor = text;
   while (*cursor) {
     char* token = cursor;
@@ -443,7 +482,7 @@ int step_triples(Session& session, char* text) {
     int32_t page = next_int_token('.', &token);
     int32_t timed = next_int_token('.', &token);
     int32_t stay = next_int_token(' ', &token);
-    int status = session.step_loaded(page, timed, stay);
+    int status = session.step_loaded(page, timed, stay, pool);
     if (status != 0) return status;
   }
   return 0;
@@ -525,7 +564,7 @@ int Paths::read_visits(FILE* file) {
           }
         }
       }
-      status = step_triples(*slot, cursor);
+      status = step_triples(*slot, cursor, &node_pool);
       if (status != 0) return status;
       if (!more) break;
       std::size_t kept = static_cast<std::size_t>(end - held);
@@ -538,6 +577,7 @@ int Paths::read_visits(FILE* file) {
 
 void Paths::clear() {
   root.free_subtree();
+  node_pool.release();
   page_stats.clear();
   endpoints.clear();
   single_view_pages.clear();

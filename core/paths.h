@@ -8,12 +8,14 @@
 
 class Pgs;
 struct ChildIndex;
+struct NodePool;
 
 // One node of the visitor path tree. A node stands for a sequence of pages viewed
 // from the first page of a visitor's day: the root's children are the first pages,
 // a node's children the pages viewed next. Children form a list through
 // first_child / next_sibling, newest first. A node owns no other node by itself;
-// the tree is owned through the root (see free_subtree). A node with a long child
+// the tree is owned through the root (see free_subtree); its memory may come from a
+// NodePool instead of the heap (`pooled`). A node with a long child
 // list keeps a lookup index of its children beside the list (see find_child); the
 // index belongs to the node and goes with it.
 //
@@ -28,6 +30,7 @@ struct PathNode {
   PathNode* first_child = nullptr;
   PathNode* next_sibling = nullptr;
   ChildIndex* child_index = nullptr;  // null until the child list grows long
+  bool pooled = false;                // its memory belongs to a NodePool
 
   PathNode() = default;
   ~PathNode() { free_subtree(); }
@@ -51,8 +54,9 @@ struct PathNode {
   // searched as it is, so the answer never depends on the index.
   PathNode* find_child(int32_t page_number);
   // A new node for the page, put at the head of the child list (and into the
-  // index); null when memory runs out (nothing changed then).
-  PathNode* add_child(int32_t page_number, int32_t timed, int32_t stay_seconds);
+  // index); null when memory runs out (nothing changed then). Its memory comes from
+  // `pool` when one is given, else from the heap.
+  PathNode* add_child(int32_t page_number, int32_t timed, int32_t stay_seconds, NodePool* pool = nullptr);
   // Drops the child index after the child list was changed by hand; it is built
   // again from the list when a long list is next searched.
   void forget_child_index();
@@ -60,6 +64,31 @@ struct PathNode {
 
 // The page of the node's first-level ancestor (the node itself on the first level).
 int32_t entry_page_of(const PathNode* node);
+
+// Frees a node already unhooked from its tree (no next sibling left) with all
+// that lies below it. A pooled node's memory goes back with its pool.
+void delete_path_node(PathNode* node);
+
+// Memory for the nodes of one tree, in blocks handed out front to back, so that a
+// day's nodes lie close together and go back all at once. The nodes are freed
+// through the tree as before (free_subtree); release then returns the blocks.
+struct NodePool {
+  struct Block;
+  Block* blocks = nullptr;     // newest first
+  int32_t used = 0;            // nodes handed out from the newest block
+  int32_t capacity = 0;        // nodes the newest block holds
+  int32_t block_nodes = 1024;  // nodes per new block (about 56 KB)
+
+  NodePool() = default;
+  ~NodePool() { release(); }
+  NodePool(const NodePool&) = delete;
+  NodePool& operator=(const NodePool&) = delete;
+
+  // A fresh root-state node, or null when memory runs out.
+  PathNode* new_node();
+  // Returns every block; the nodes handed out must all have been freed.
+  void release();
+};
 
 // Calls fn(node) for every node from the first level down to `node` (nothing for
 // the root). The parent links on the way are turned around for the walk down and
@@ -151,9 +180,10 @@ struct Session {
   void init_loaded(PathNode* root, int at_hour, int at_minute, int at_second, int32_t loaded_visits,
                    int32_t loaded_seconds);
   // One page view at the given time of day. 0, or -8 (nothing changed then).
-  int step(int32_t page, int at_hour, int at_minute, int at_second);
+  // New nodes come from `pool` when one is given.
+  int step(int32_t page, int at_hour, int at_minute, int at_second, NodePool* pool = nullptr);
   // One node of a restored path, with the node's timing as written. 0, or -8.
-  int step_loaded(int32_t page, int32_t timed, int32_t stay_seconds);
+  int step_loaded(int32_t page, int32_t timed, int32_t stay_seconds, NodePool* pool = nullptr);
 };
 
 // "%i %i %i %i %i" (visits, seconds, hour, minute, second) and the path with times.
@@ -163,6 +193,7 @@ void write_session(const Session& session, FILE* file);
 // walk derives from it. Owns every node below the root, every session and array.
 struct Paths {
   int32_t session_count = 0;  // session slots: highest visitor number seen + 1
+  NodePool node_pool;         // memory of the nodes below the root (declared first: it outlives them)
   PathNode root;
   NodeList endpoints;         // nodes with visitors above 0, in walk order
   NodeList single_view_pages; // report side

@@ -236,6 +236,7 @@ TEST_F(PathReportsTest, DroppedLineLeavesNoStaleChildLookup) {
 }
 
 TEST_F(PathReportsTest, OutOfMemoryChangesNothingHalfway) {
+  paths_.node_pool.block_nodes = 1;  // every node needs memory of its own
   ASSERT_EQ(day({"/A", "/B", "/C"}, "1 0\n\n"), 0);
   intArr line_map;
   for (int32_t i = 0; i < 3; ++i) ASSERT_EQ(line_map.insert_at(i, i), 0);

@@ -562,6 +562,7 @@ TEST_F(PathsTest, EntryAndExitMapsSumByPage) {
 }
 
 TEST_F(PathsTest, OutOfMemoryChangesNothing) {
+  paths_.node_pool.block_nodes = 1;  // every node needs memory of its own
   ASSERT_EQ(paths_.record_page_view(0, 1, 10, 0, 0), 0);
   fail_allocations_after(0);
   EXPECT_EQ(paths_.record_page_view(0, 2, 10, 0, 30), ERR_MEM);
@@ -587,6 +588,40 @@ TEST_F(PathsTest, OutOfMemoryChangesNothing) {
   EXPECT_EQ(loaded.read_visits(file), ERR_MEM);
   fail_allocations_after(-1);
   std::fclose(file);
+}
+
+TEST_F(PathsTest, PooledNodesRunOutOnlyAtABlockEndAndGoBackAtClear) {
+  // Visitor 0 walks one page deeper per view; each view needs a new node.
+  int32_t views = 0;
+  for (; views < 3000; ++views) ASSERT_EQ(paths_.record_page_view(0, views % 7, 10, 0, 0), 0);
+  int32_t depth = 0;
+  for (const PathNode* node = paths_.sessions[0]->current; node->parent; node = node->parent) {
+    EXPECT_TRUE(node->pooled);
+    ++depth;
+  }
+  EXPECT_EQ(depth, 3000);
+  // Without memory the next block cannot come, sooner or later: nothing changes then.
+  const PathNode* before = paths_.sessions[0]->current;
+  int32_t added = 0;
+  for (;; ++added) {
+    fail_allocations_after(0);
+    int status = paths_.record_page_view(0, 1, 10, 0, 1);
+    fail_allocations_after(-1);
+    if (status != 0) break;
+    before = paths_.sessions[0]->current;
+    ASSERT_LT(added, paths_.node_pool.block_nodes);
+  }
+  EXPECT_EQ(paths_.sessions[0]->current, before);
+  EXPECT_EQ(before->first_child, nullptr);
+  EXPECT_EQ(before->visitors, 1);
+  // Heap nodes and pooled nodes in one tree are all freed (the sanitizer build
+  // sees a leak or a bad free).
+  ASSERT_NE(paths_.root.add_child(99, 0, 0), nullptr);
+  EXPECT_FALSE(paths_.root.first_child->pooled);
+  paths_.clear();
+  EXPECT_EQ(paths_.node_pool.blocks, nullptr);
+  EXPECT_EQ(paths_.root.first_child, nullptr);
+  EXPECT_EQ(paths_.record_page_view(0, 1, 10, 0, 0), 0);
 }
 
 TEST_F(PathsTest, LongChildListsAreFoundThroughTheirIndexInListOrder) {
