@@ -13,7 +13,7 @@ struct OsPattern {
 };
 
 // Tested in this order; the first that occurs anywhere in the text decides.
-const OsPattern kOsPatterns[] = {
+constexpr OsPattern kOsPatterns[] = {
     {"Win 9x", 4},         {"Windows ME", 4},     {"Win+9x", 4},        {"Windows+ME", 4},
     {"Windows 98", 3},     {"Win98", 3},          {"Windows 4.", 3},    {"Windows+98", 3},
     {"Windows+4.", 3},     {"Windows 95", 2},     {"Win95", 2},         {"Windows+95", 2},
@@ -32,6 +32,20 @@ const OsPattern kOsPatterns[] = {
 };
 static_assert(sizeof(kOsPatterns) / sizeof(kOsPatterns[0]) == 57, "57 operating-system patterns");
 
+// The patterns before this one all begin with "Win": a text without "Win" can skip
+// them, and a text with it needs them searched only from its first "Win" on.
+constexpr int kFirstNonWindows = 34;
+
+constexpr bool begins_with_win(const char* text) { return text[0] == 'W' && text[1] == 'i' && text[2] == 'n'; }
+
+constexpr bool windows_patterns_lead() {
+  for (int i = 0; i < kFirstNonWindows; ++i) {
+    if (!begins_with_win(kOsPatterns[i].text)) return false;
+  }
+  return !begins_with_win(kOsPatterns[kFirstNonWindows].text);
+}
+static_assert(windows_patterns_lead(), "the Windows patterns come first");
+
 bool contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
 
 // Where the version of a browser name found at `name` begins: after the name and the
@@ -46,8 +60,11 @@ char* version_start(char* name, std::size_t name_length) {
 void Traffic::count_os(const char* agent) {
   int index = OS_UNKNOWN;
   if (agent && agent[0] != '-') {
+    const char* win = std::strstr(agent, "Win");
     for (const OsPattern& pattern : kOsPatterns) {
-      if (contains(agent, pattern.text)) {
+      const bool windows = &pattern < kOsPatterns + kFirstNonWindows;
+      if (windows && !win) continue;
+      if (contains(windows ? win : agent, pattern.text)) {
         index = pattern.index;
         break;
       }

@@ -75,6 +75,18 @@ TEST(UserAgent, SampleTable) {
   expect_classified(samples);
 }
 
+TEST(UserAgent, WindowsPatternsAreFoundPastAnEarlierWin) {
+  const Sample samples[] = {
+      {"Winamp/2.8 (X11; Windows NT 5.0)", "os 7", "other 0"},
+      {"WinHttp (Mac; Windows)", "os 8", "other 0"},
+      {"Winamp/2.8 (Linux)", "os 17", "other 0"},
+      {"Mozilla/5.0 (Macintosh; Darwin)", "os 20", "netscape 5"},
+      {"Windows CE", "os 5", "other 0"},
+      {"Win", "os 0", "other 0"},
+  };
+  expect_classified(samples);
+}
+
 TEST(UserAgent, BrowserRulesInOrder) {
   const Sample samples[] = {
       {"WebTV/2.6 (compatible; MSIE 4.0)", "os 25", "other 7"},
