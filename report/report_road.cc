@@ -7,6 +7,7 @@
 #include "core/file_types.h"
 #include "core/pages.h"
 #include "core/paths.h"
+#include "core/search_engines.h"
 #include "core/tables.h"
 #include "report/report_error.h"
 
@@ -23,6 +24,7 @@ struct ReportTables {
   Tps file_types;
   Fls files;
   AdCampaigns campaigns;  // the report's own, read from "dat_acp.cfg"
+  Eng engines;
   ReferringDomains referring_domains;
   Url referring_urls;
 
@@ -46,6 +48,7 @@ struct ReportTables {
     if (status == 0) status = status_codes.load();
     if (status == 0) status = file_types.load();
     if (status == 0) status = campaigns.load();
+    if (status == 0) status = engines.load();
     return status;
   }
 };
