@@ -7,8 +7,10 @@
 #include "core/file_types.h"
 #include "core/pages.h"
 #include "core/paths.h"
+#include "core/report_loader.h"
 #include "core/search_engines.h"
 #include "core/tables.h"
+#include "core/traffic.h"
 #include "report/report_error.h"
 
 namespace {
@@ -16,6 +18,7 @@ namespace {
 // The tables of one report, constructed empty in this order and freed in the
 // reverse one.
 struct ReportTables {
+  Traffic traffic;
   Dom countries;
   Hst host_domains;
   Pgs pages;
@@ -51,6 +54,16 @@ struct ReportTables {
     if (status == 0) status = engines.load();
     return status;
   }
+
+  // The statistics of the range; the short summary reads the traffic totals only.
+  int load(const DayDate& from, const DayDate& to, bool totals_only) {
+    if (totals_only) {
+      return load_range(traffic, from, to, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                        nullptr, nullptr, nullptr);
+    }
+    return load_range(traffic, from, to, &countries, &host_domains, &pages, &paths, &status_codes, &file_types,
+                      &files, &campaigns, &engines, &referring_domains, &referring_urls);
+  }
 };
 
 }  // namespace
@@ -58,7 +71,10 @@ struct ReportTables {
 int run_report(const char* type, DayDate from, DayDate to) {
   ReportTables tables;
   int status = tables.load_definitions();
-  if (status == 0) report_time_frame(from, to, type);
+  if (status == 0) {
+    report_time_frame(from, to, type);
+    status = tables.load(from, to, std::strcmp(type, "ssumm") == 0);
+  }
   show_report_error(status);
   return 0;
 }
