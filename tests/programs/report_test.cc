@@ -106,6 +106,9 @@ void write_error_page(const char* message) {
 const char kFileMessage[] =
     "Failed to open input / output file(s). Make sure that you are not missing any installation files, and "
     "that you have set file permissions according to the installation instructions.";
+const char kEmptyDatabaseMessage[] =
+    "Empty Quillmoray database. In order for the program to generate any reports you first need to instruct it "
+    "to parse your server's log file. Once the program successfully completes the parsing try this again.";
 const char kInputMessage[] = "Invalid program input. Please use only the forms provided to input data.";
 const char kPasswordMessage[] = "Invalid program password. Please use <b>Back</b> button to correct the problem.";
 
@@ -325,6 +328,18 @@ TEST(ReportProgram, EveryDefinitionFileIsNeededForAReport) {
   TimedRun r = post(box, "pass=pw&type=ssumm");
   expect_answer(r, [] { write_error_page(kFileMessage); });
   expect_log_line(box.read_file("data/err.log"), "ERR_FIL RPRT na na\n");
+}
+
+TEST(ReportProgram, ReportWithoutStatisticsShowsTheEmptyDatabaseError) {
+  CgiSandbox box;
+  install(box, "pw");
+  install_definitions(box);
+  // Today alone is read from the parser's state, any other frame from the summary.
+  for (const char* type : {"cday", "cmonth"}) {
+    TimedRun r = post(box, std::string("pass=pw&type=") + type);
+    expect_answer(r, [] { write_error_page(kEmptyDatabaseMessage); });
+  }
+  expect_log_line(box.read_file("data/err.log").substr(39), "ERR_EDB RPRT na na\n");
 }
 
 }  // namespace
