@@ -10,11 +10,11 @@
 #include "core/bounded_format.h"
 #include "core/config.h"
 #include "core/errors.h"
-#include "core/escape.h"
 #include "core/html_writer.h"
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/text.h"
+#include "core/top_list.h"
 
 namespace {
 
@@ -141,18 +141,6 @@ void AdCampaigns::print(const char* title, const char* key_header, int total, co
     return;
   }
   html.list_header(key_header, value_header);
-  for (int i = 0; i < shown; ++i) {
-    if (i > 0) html.spacer_row(4);
-    int32_t k = order[i];
-    float share = total != 0 ? static_cast<float>(counters.data[k]) / static_cast<float>(total) : 0.0f;
-    html.ranked_row(i + 1, html_escape(counters.keys.strings[k]).c_str(), counters.data[k], share);
-  }
-  bool chart = config.chart_on[CHT_ACP] != 0;
-  if (chart) html.spacer_row(4);
-  html.table_close();
-  if (chart) html.graph_applet("pie", shown, counters.data, order, nullptr, counters.keys.strings, nullptr);
-  page_puts("</td></tr>\n");
-  html.table_close();
-  html.line_break();
+  print_rows_with_pie(counters, order, shown, total, config.chart_on[CHT_ACP] != 0);
   std::free(order);
 }

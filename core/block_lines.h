@@ -48,22 +48,30 @@ inline int add_numbered(strArr& set, const char* text, int32_t* number) {
   return 0;
 }
 
-// Reads a definition file of "key text" lines through the shared line buffer (line
-// ends cut; the key runs to the first space, the text is the rest of the line, empty
-// without a space) and hands each line to take(key, text). 0 at the end of the file,
-// -4 when it cannot be opened; a non-zero result of take ends the reading with that
-// result. The file is closed in every case.
+// Reads a definition file line by line through the shared line buffer (line ends
+// cut; an over-long line arrives once, cut to the buffer) and hands each line to
+// take(line). 0 at the end of the file, -4 when it cannot be opened; a non-zero
+// result of take ends the reading with that result. The file is closed in every case.
 template <typename Take>
-int read_definition_lines(const char* path, Take take) {
+int read_definition_file(const char* path, Take take) {
   FILE* file = std::fopen(path, "r");
   if (!file) return ERR_FIL;
   while (read_line(file)) {
     strip_line_end(line_buffer);
-    char* text = split_at_space(line_buffer);
-    int status = take(static_cast<const char*>(line_buffer), text);
+    int status = take(static_cast<char*>(line_buffer));
     if (status != 0) return close_return(file, status);
   }
   return close_return(file, 0);
+}
+
+// The same for files of "key text" lines: the key runs to the first space, the text
+// is the rest of the line (empty without a space); each line goes to take(key, text).
+template <typename Take>
+int read_definition_lines(const char* path, Take take) {
+  return read_definition_file(path, [&take](char* line) {
+    char* text = split_at_space(line);
+    return take(static_cast<const char*>(line), text);
+  });
 }
 
 #endif

@@ -57,7 +57,8 @@ void scramble_text(char* text) {
   for (std::size_t i = n; i-- > 0;) text[i] = static_cast<char>(text[i] ^ kPasswordKey);
 }
 
-// One line of "config.cfg", split into key and value.
+}  // namespace
+
 void apply_setting(Config& record, const char* key, const char* value) {
   if (std::strcmp(key, "FRM") == 0) {
     record.selected_format = text_to_int(value);
@@ -90,6 +91,8 @@ void apply_setting(Config& record, const char* key, const char* value) {
     scramble_password(record);
   }
 }
+
+namespace {
 
 void apply_switches(Config& record, const char* key, char* value) {
   for (int i = 0; i < REPORT_KEY_COUNT; ++i) {

@@ -57,6 +57,12 @@ struct Config {
   int load();
   int save();
   void set_log(int format, const char* location);
+  // Applies the posted configuration form (read from `input` for a POST) to the
+  // record in memory; saving is the caller's step. 0; -7 not a POST or a value
+  // that cannot be stored; -8 unreadable form or no memory; -9 wrong current
+  // password; -10 new password and its confirmation differ. On -7, -9, -10 and a
+  // form that cannot be read the record is unchanged.
+  int apply_form(FILE* input = stdin);
 };
 
 // The global configuration record.
@@ -87,6 +93,11 @@ int read_settings_file(const char* path, char delimiter, Handler handle) {
   std::fclose(file);
   return status;
 }
+
+// Stores one text setting of "config.cfg" (LOG, DIR, DMN, HTM, IDX, IIP, PSW as
+// stored, scrambled) or one number or switch (FRM, TMT, STP, PRM, BGC) in the
+// record; other keys are ignored.
+void apply_setting(Config& record, const char* key, const char* value);
 
 // Control bytes (below a blank, and DEL) can never be part of a stored text: the
 // settings files hold one value per line.

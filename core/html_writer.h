@@ -1,8 +1,10 @@
 #ifndef QM_CORE_HTML_WRITER_H
 #define QM_CORE_HTML_WRITER_H
 
+#include <cstddef>
 #include <cstdint>
 
+struct Config;
 struct DailySeries;
 
 // The product's home page (no trailing slash): the footer links to it and other
@@ -108,7 +110,27 @@ class HtmlWriter {
   void param_ints(const char* name, int count, const int32_t* values);
   // One parameter listing the bytes as signed integers, each followed by a comma.
   void param_bytes(const char* name, int count, const int8_t* values);
+
+  // ---- Configuration page --------------------------------------------------
+  // The configuration section (title bar, form, section closing) for the page
+  // served at "config.cgi". Configuration texts inside value="..." are
+  // attribute-escaped, so the form posts them back unchanged.
+  void config_form(const Config& record);
+  // The log format list and log file location box of the parse request.
+  void log_settings(const Config& record);
+  // One row of the reports or charts table: the label (plain text), then three
+  // cells of HTML.
+  void config_report_row(const char* label, const char* on_html, const char* off_html,
+                         const char* third_html);
+  // Builds the two radio inputs (values 1 and 0) of a switch, each into its own
+  // buffer of `size` bytes; the one matching `on` is checked.
+  void radio_pair(char* on_buffer, char* off_buffer, std::size_t size, const char* name, bool on);
 };
+
+// Builds a text input into the buffer of `buffer_size` bytes. The value is written
+// unquoted: pass only program-made tokens (numbers), never configuration texts.
+void write_text_input(char* buffer, std::size_t buffer_size, const char* name, const char* value,
+                      int size, int maxlength);
 
 // The global page writer.
 extern HtmlWriter html;

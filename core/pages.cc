@@ -31,27 +31,32 @@ void shrink_to(intArr& array, int32_t n) {
 }  // namespace
 
 int Pgs::add_page(const char* path, int32_t amount, int32_t* page, bool* is_new) {
+  // A known page's string number is its page number.
+  const uint32_t hash = LookupCache::hash(path);
   int32_t position;
-  *is_new = !views.keys.find(path, &position);
+  *is_new = !recent_.find(views.keys, path, hash, &position) && !views.keys.find(path, &position);
+  if (!*is_new) {
+    views.data[position] = add_count(views.data[position], amount);
+    *page = position;
+    recent_.remember(hash, position);
+    return 0;
+  }
   int32_t seconds_before = seconds.count;
   int32_t timed_before = timed.count;
-  if (*is_new) {
-    // The new page's number will be the current page count.
-    if (grow_with_zeros(seconds, views.count + 1) != 0) return ERR_MEM;
-    if (grow_with_zeros(timed, views.count + 1) != 0) {
-      shrink_to(seconds, seconds_before);
-      return ERR_MEM;
-    }
+  // The new page's number will be the current page count.
+  if (grow_with_zeros(seconds, views.count + 1) != 0) return ERR_MEM;
+  if (grow_with_zeros(timed, views.count + 1) != 0) {
+    shrink_to(seconds, seconds_before);
+    return ERR_MEM;
   }
   if (views.add_index(path, amount, page) != 0) {
     shrink_to(seconds, seconds_before);
     shrink_to(timed, timed_before);
     return ERR_MEM;
   }
-  if (*is_new) {
-    seconds.data[*page] = 0;
-    timed.data[*page] = 0;
-  }
+  seconds.data[*page] = 0;
+  timed.data[*page] = 0;
+  recent_.remember(hash, *page);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/containers.h"
+#include "core/lookup_cache.h"
 
 struct PageStats;
 
@@ -47,6 +48,8 @@ class Pgs {
   // Adds to the page's views, giving its number; a new page gets seconds and timed
   // entries of 0 at its number. Nothing changes on -8.
   int add_page(const char* path, int32_t amount, int32_t* page, bool* is_new);
+
+  LookupCache recent_;  // page numbers of recent paths, checked on every use
 };
 
 // Sets every page's average seconds of the day from the page times of the path

@@ -45,6 +45,70 @@ void free_nodes(PathNode* node) {
 
 }  // namespace
 
+// The children of one node by page number: open addressing in one block with its
+// slots. It is built from the child list and dropped whenever it cannot be kept
+// complete, so it never decides anything the list would not.
+struct ChildIndex {
+  uint32_t capacity;  // a power of two
+  uint32_t used;      // distinct pages in it
+
+  PathNode** slots() { return reinterpret_cast<PathNode**>(this + 1); }
+};
+
+namespace {
+
+// Children scanned in a list before it gets an index.
+constexpr int32_t kIndexFrom = 8;
+
+uint32_t first_slot(int32_t page, uint32_t capacity) {
+  uint32_t h = static_cast<uint32_t>(page) * 2654435769u;
+  return (h ^ (h >> 16)) & (capacity - 1);
+}
+
+// Puts a child in; an older child of the same page stays unless `newest`. Needs a
+// free slot.
+void index_put(ChildIndex* index, PathNode* child, bool newest) {
+  PathNode** slots = index->slots();
+  for (uint32_t i = first_slot(child->page, index->capacity);; i = (i + 1) & (index->capacity - 1)) {
+    if (!slots[i]) {
+      slots[i] = child;
+      ++index->used;
+      return;
+    }
+    if (slots[i]->page == child->page) {
+      if (newest) slots[i] = child;
+      return;
+    }
+  }
+}
+
+PathNode* index_find(ChildIndex* index, int32_t page) {
+  PathNode** slots = index->slots();
+  for (uint32_t i = first_slot(page, index->capacity);; i = (i + 1) & (index->capacity - 1)) {
+    if (!slots[i] || slots[i]->page == page) return slots[i];
+  }
+}
+
+// An index of the list from `first` (newest first, so the newest of a page wins),
+// at most half full; null when memory runs out.
+ChildIndex* build_index(PathNode* first) {
+  uint32_t children = 0;
+  for (PathNode* child = first; child; child = child->next_sibling) {
+    if (++children > (1u << 28)) return nullptr;
+  }
+  uint32_t capacity = 16;
+  while (capacity < 2 * (children + 1)) capacity *= 2;
+  void* block = new_block(sizeof(ChildIndex) + sizeof(PathNode*) * static_cast<std::size_t>(capacity));
+  if (!block) return nullptr;
+  ChildIndex* index = new (block) ChildIndex{capacity, 0};
+  PathNode** slots = index->slots();
+  for (uint32_t i = 0; i < capacity; ++i) slots[i] = nullptr;
+  for (PathNode* child = first; child; child = child->next_sibling) index_put(index, child, false);
+  return index;
+}
+
+}  // namespace
+
 void PathNode::init_root() { init(-1, nullptr); }
 
 void PathNode::init(int32_t page_number, PathNode* parent_node) { init_timed(page_number, parent_node, 0, 0); }
@@ -57,6 +121,8 @@ void PathNode::init_timed(int32_t page_number, PathNode* parent_node, int32_t ti
   parent = parent_node;
   first_child = nullptr;
   next_sibling = nullptr;
+  std::free(child_index);
+  child_index = nullptr;
 }
 
 void PathNode::leave(int32_t stay_seconds) {
@@ -75,11 +141,23 @@ void PathNode::free_subtree() {
   free_nodes(siblings);
 }
 
-PathNode* PathNode::find_child(int32_t page_number) const {
-  for (PathNode* child = first_child; child; child = child->next_sibling) {
-    if (child->page == page_number) return child;
+PathNode* PathNode::find_child(int32_t page_number) {
+  if (!child_index) {
+    int32_t scanned = 0;
+    PathNode* child = first_child;
+    for (; child && scanned < kIndexFrom; child = child->next_sibling, ++scanned) {
+      if (child->page == page_number) return child;
+    }
+    if (!child) return nullptr;
+    child_index = build_index(first_child);
+    if (!child_index) {
+      for (; child; child = child->next_sibling) {
+        if (child->page == page_number) return child;
+      }
+      return nullptr;
+    }
   }
-  return nullptr;
+  return index_find(child_index, page_number);
 }
 
 PathNode* PathNode::add_child(int32_t page_number, int32_t timed, int32_t stay_seconds) {
@@ -88,6 +166,16 @@ PathNode* PathNode::add_child(int32_t page_number, int32_t timed, int32_t stay_s
   child->init_timed(page_number, this, timed, stay_seconds);
   child->next_sibling = first_child;
   first_child = child;
+  if (child_index) {
+    if (2 * (child_index->used + 1) <= child_index->capacity) {
+      index_put(child_index, child, true);
+    } else {
+      // Rebuilt larger, or dropped when that fails: the list alone still answers.
+      ChildIndex* larger = build_index(first_child);
+      std::free(child_index);
+      child_index = larger;
+    }
+  }
   return child;
 }
 

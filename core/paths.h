@@ -7,12 +7,15 @@
 #include "core/containers.h"
 
 class Pgs;
+struct ChildIndex;
 
 // One node of the visitor path tree. A node stands for a sequence of pages viewed
 // from the first page of a visitor's day: the root's children are the first pages,
 // a node's children the pages viewed next. Children form a list through
-// first_child / next_sibling, newest first. A node owns nothing by itself; the
-// tree is owned through the root (see free_subtree).
+// first_child / next_sibling, newest first. A node owns no other node by itself;
+// the tree is owned through the root (see free_subtree). A node with a long child
+// list keeps a lookup index of its children beside the list (see find_child); the
+// index belongs to the node and goes with it.
 //
 // Trees can be as deep as the longest day a single visitor had, so nothing here
 // walks them by recursion.
@@ -24,12 +27,15 @@ struct PathNode {
   PathNode* parent = nullptr;
   PathNode* first_child = nullptr;
   PathNode* next_sibling = nullptr;
+  ChildIndex* child_index = nullptr;  // null until the child list grows long
 
   PathNode() = default;
   ~PathNode() { free_subtree(); }
   PathNode(const PathNode&) = delete;
   PathNode& operator=(const PathNode&) = delete;
 
+  // The init functions make the node childless (its index goes; the children it
+  // had are not freed).
   void init_root();
   void init(int32_t page_number, PathNode* parent_node);
   void init_timed(int32_t page_number, PathNode* parent_node, int32_t timed, int32_t stay_seconds);
@@ -40,10 +46,12 @@ struct PathNode {
   // the whole tree) and resets this node to the root state. Needs no memory.
   void free_subtree();
 
-  // The child with this page number, or null.
-  PathNode* find_child(int32_t page_number) const;
-  // A new node for the page, put at the head of the child list; null when memory
-  // runs out (nothing changed then).
+  // The child with this page number (the newest when several), or null. A long
+  // child list gets an index on the way; without memory for one the list is
+  // searched as it is, so the answer never depends on the index.
+  PathNode* find_child(int32_t page_number);
+  // A new node for the page, put at the head of the child list (and into the
+  // index); null when memory runs out (nothing changed then).
   PathNode* add_child(int32_t page_number, int32_t timed, int32_t stay_seconds);
 };
 

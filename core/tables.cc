@@ -100,10 +100,7 @@ void Data::print_bottom(const char* title, const char* key_label, int total, con
                [this, total](int32_t i, int32_t position) { print_row(i, position, total); });
 }
 
-void Data::print_row(int i, int32_t position, int total) {
-  if (i != 0) html.spacer_row(4);
-  html.ranked_row(i + 1, html_escape(keys.strings[position]).c_str(), data[position], share_of(data[position], total));
-}
+void Data::print_row(int i, int32_t position, int total) { print_key_row(*this, i, position, total); }
 
 void Url::print_row(int i, int32_t position, int total) {
   const char* key = keys.strings[position];

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -63,8 +62,17 @@ void strip_line_end(char* text) {
 }
 
 int text_to_int(const char* text) {
-  errno = 0;
-  long value = std::strtol(text, nullptr, 10);
+  // As strtol reads it in the C locale (leading white space, a sign, the digits),
+  // held at the int range; by hand, as it runs for every field of every log line.
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  int64_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    if (value <= INT64_C(1) << 32) value = value * 10 + (*p - '0');  // past the range it stays past it
+  }
+  if (negative) value = -value;
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);

@@ -19,6 +19,15 @@ inline float share_of(int32_t count, int total) {
 // entries than the limit; gives the number of rows to print.
 int32_t list_title(const char* title, int32_t entries, int limit);
 
+// The plain ranked row of a table's key: a spacer before every row but the first,
+// then the position from 1, the key (escaped), its count and share.
+void print_key_row(const siArr& table, int32_t i, int32_t position, int total);
+
+// The first `rows` rows of a ranking as plain key rows, then the end of the list;
+// with `chart`, a pie of the same rows in the same order between the rows' table
+// and the section's. Ends with the line break.
+void print_rows_with_pie(const siArr& table, const int32_t* ranking, int32_t rows, int total, bool chart);
+
 // Title bar, ranking, header, rows, close. The row printer gets the row index and
 // the key's string number; `bottom` starts from the least counts. With a
 // `second_label` the header has two value columns (that label, then the value

@@ -76,6 +76,14 @@ ips::~ips() { clear(); }
 
 bool ips::find(const char* key, int32_t* result) {
   pending = address_of(key);
+  const uint32_t hash = LookupCache::hash(pending);
+  if (!repeated_) {
+    int32_t known = recent_.recall(hash);
+    if (known >= 0 && known < intArr::count && addresses[known] == pending) {
+      *result = known;
+      return true;
+    }
+  }
   int32_t low = 0;
   int32_t high = intArr::count - 1;
   while (low <= high) {
@@ -88,6 +96,7 @@ bool ips::find(const char* key, int32_t* result) {
       high = middle - 1;
     } else {
       *result = visitor;
+      recent_.remember(hash, visitor);
       return true;
     }
   }
@@ -103,6 +112,7 @@ int ips::insert(const char*, int32_t position) {
   addresses = grown;
   if (intArr::insert_at(n, position) != 0) return ERR_MEM;  // the spare address slot is never read
   addresses[n] = pending;
+  recent_.remember(LookupCache::hash(pending), n);
   return 0;
 }
 
@@ -119,10 +129,14 @@ int ips::read(FILE* file) {
     return 0;
   });
   check_order(data, intArr::count, [this](int32_t a, int32_t b) { return addresses[a] < addresses[b]; });
+  for (int32_t i = 1; i < intArr::count; ++i) {
+    if (addresses[data[i - 1]] == addresses[data[i]]) repeated_ = true;
+  }
   return status;
 }
 
 void ips::clear() {
+  repeated_ = false;
   intArr::clear();
   std::free(addresses);
   addresses = nullptr;

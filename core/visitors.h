@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/containers.h"
+#include "core/lookup_cache.h"
 
 // The day's visitor table. Visitors are numbered 0 .. count - 1 in order of first
 // appearance; an order array lists the numbers in ascending key order, so lookups
@@ -63,6 +64,10 @@ class ips : public IPs, public intArr {
   void write(FILE* file) const override;
   int read(FILE* file) override;
   void clear() override;
+
+ private:
+  LookupCache recent_;     // visitor numbers of recent addresses, checked on every use
+  bool repeated_ = false;  // a damaged file gave an address twice: the cache stays unused
 };
 
 // The address of a dotted text a.b.c.d: (a << 24) + (b << 16) + (c << 8) + d in 32 bits

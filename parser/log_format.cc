@@ -22,6 +22,16 @@ int field_number(const LogParser& parser, int letter) {
   return value ? text_to_int(value) : 0;
 }
 
+// The first place of the separator in the text (as strstr finds it), looked for
+// by its first byte: the separators are a byte or two, and this runs for every
+// field of every line.
+char* find_separator(char* text, const char* separator, int32_t length) {
+  for (char* p = text; (p = std::strchr(p, separator[0])) != nullptr; ++p) {
+    if (std::strncmp(p + 1, separator + 1, static_cast<std::size_t>(length - 1)) == 0) return p;
+  }
+  return nullptr;
+}
+
 int letter_index(char letter) {
   if (letter == '\0') return -1;
   const char* found = std::strchr(format_letters, letter);
@@ -93,7 +103,7 @@ int split_line(LogParser& parser, char* line) {
   for (int i = 0; i < parser.field_count; ++i) {
     parser.values[parser.field_letters[i]] = p;
     if (i < parser.separator_count) {
-      char* found = std::strstr(p, parser.separators[i]);
+      char* found = find_separator(p, parser.separators[i], parser.separator_lengths[i]);
       if (!found) return ERR_FRM;
       *found = '\0';
       p = found + parser.separator_lengths[i];

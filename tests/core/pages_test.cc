@@ -191,6 +191,27 @@ TEST_F(PagesTest, OutOfMemoryLeavesTheTableAsItWas) {
   EXPECT_EQ(pages_.seconds.count, pages_.views.count);
 }
 
+TEST_F(PagesTest, RecentPagesAreFoundUnderTheirOwnNumbersAfterAnyChange) {
+  view("/a", 3);
+  view("/b");
+  ASSERT_EQ(pages_.views.add("/c", 1), 0);  // behind the table's back
+  int32_t page = -1;
+  bool is_page;
+  ASSERT_EQ(pages_.add_view("/c", &page, &is_page), 0);
+  EXPECT_EQ(page, 2);
+  pages_.clear();
+  // The same paths in another order get new numbers: nothing from before the clear answers.
+  view("/b");
+  view("/c");
+  ASSERT_EQ(pages_.add_view("/a", &page, &is_page), 0);
+  EXPECT_EQ(page, 2);
+  ASSERT_EQ(pages_.add_view("/b", &page, &is_page), 0);
+  EXPECT_EQ(page, 0);
+  ASSERT_EQ(pages_.add_view("/c", &page, &is_page), 0);
+  EXPECT_EQ(page, 1);
+  EXPECT_EQ(written(pages_), "PGS\n0 2 /b\n0 2 /c\n0 1 /a\n\n");
+}
+
 TEST_F(PagesTest, ClearKeepsTheExtensions) {
   copy_setting("htm");
   ASSERT_EQ(pages_.load_extensions(), 0);

@@ -605,6 +605,63 @@ TEST_F(PathsTest, OutOfMemoryChangesNothing) {
   std::fclose(file);
 }
 
+TEST_F(PathsTest, LongChildListsAreFoundThroughTheirIndexInListOrder) {
+  // 300 first pages, each viewed by two visitors: the second finds the first's node.
+  for (int32_t page = 0; page < 300; ++page) {
+    ASSERT_EQ(paths_.record_page_view(2 * page, page, 10, 0, 0), 0);
+    ASSERT_EQ(paths_.record_page_view(2 * page + 1, page, 10, 0, 1), 0);
+  }
+  ASSERT_NE(paths_.root.child_index, nullptr);
+  int32_t expected_page = 299;  // newest first, never reordered
+  for (PathNode* child = paths_.root.first_child; child; child = child->next_sibling, --expected_page) {
+    EXPECT_EQ(child->page, expected_page);
+    EXPECT_EQ(child->visitors, 2);
+    EXPECT_EQ(paths_.root.find_child(expected_page), child);
+  }
+  EXPECT_EQ(expected_page, -1);
+  EXPECT_EQ(paths_.root.find_child(300), nullptr);
+  // A page given twice behind the index's back: the newest answers, as in the list.
+  PathNode* older = paths_.root.find_child(7);
+  PathNode* newer = paths_.root.add_child(7, 0, 0);
+  ASSERT_NE(newer, nullptr);
+  EXPECT_EQ(paths_.root.find_child(7), newer);
+  EXPECT_NE(older, newer);
+  paths_.root.free_subtree();
+  EXPECT_EQ(paths_.root.child_index, nullptr);
+  for (int32_t i = 0; i < paths_.session_count; ++i) paths_.sessions[i]->current = &paths_.root;
+}
+
+TEST_F(PathsTest, WithoutMemoryForAnIndexTheListStillAnswers) {
+  for (int32_t page = 0; page < 40; ++page) ASSERT_NE(paths_.root.add_child(page, 0, 0), nullptr);
+  fail_allocations_after(2);  // the session slot and the session, no index
+  EXPECT_EQ(paths_.record_page_view(0, 3, 10, 0, 0), 0);
+  EXPECT_EQ(paths_.root.child_index, nullptr);
+  EXPECT_EQ(paths_.sessions[0]->current->page, 3);
+  EXPECT_EQ(paths_.root.find_child(77), nullptr);
+  EXPECT_EQ(paths_.root.find_child(0)->page, 0);
+  EXPECT_EQ(paths_.record_page_view(0, 77, 10, 0, 5), ERR_MEM);
+  fail_allocations_after(-1);
+  EXPECT_EQ(paths_.root.child_index, nullptr);
+  EXPECT_EQ(paths_.sessions[0]->current->page, 3);
+  EXPECT_EQ(paths_.sessions[0]->current->first_child, nullptr);
+  ASSERT_EQ(paths_.record_page_view(1, 5, 10, 0, 5), 0);  // the index comes once memory is back
+  EXPECT_NE(paths_.root.child_index, nullptr);
+  EXPECT_EQ(paths_.sessions[1]->current, paths_.root.find_child(5));
+  // An index that cannot grow is dropped, and the list answers alone again.
+  PathNode* parent = &paths_.root;
+  for (int32_t page = 40; parent->child_index; ++page) {
+    fail_allocations_after(1);  // the node, not a larger index
+    ASSERT_NE(parent->add_child(page, 0, 0), nullptr);
+    fail_allocations_after(-1);
+  }
+  int32_t children = 0;
+  for (PathNode* child = parent->first_child; child; child = child->next_sibling) {
+    EXPECT_EQ(parent->find_child(child->page), child);
+    ++children;
+  }
+  EXPECT_GT(children, 40);
+}
+
 TEST_F(PathsTest, SecondSumsStopAtTheIntRange) {
   config.session_timeout = 2000000000;
   PathNode node;

@@ -55,6 +55,18 @@ TEST(NextIntToken, CutsTokensAndStopsAtTheEnd) {
   EXPECT_EQ(next_int_token('|', &cursor), INT_MIN);
 }
 
+TEST(TextToInt, ReadsAsStrtolDoesWithinTheIntRange) {
+  const char* texts[] = {"0", "42", "-17", "+8", "  \t\n12x", "007", "2147483647", "2147483648", "-2147483648",
+                         "-2147483649", "99999999999999999999999", "-99999999999999999999999", "", "-", "+",
+                         "x12", "1.5", " - 3", "4294967296", "18446744073709551617", "\v\f\r9"};
+  for (const char* text : texts) {
+    long expected = std::strtol(text, nullptr, 10);
+    if (expected > INT_MAX) expected = INT_MAX;
+    if (expected < INT_MIN) expected = INT_MIN;
+    EXPECT_EQ(text_to_int(text), expected) << '"' << text << '"';
+  }
+}
+
 TEST(LowerCase, ChangesOnlyAsciiCapitals) {
   char text[] = "MSIE 6.0; Windows-NT \xC4\xD6";
   EXPECT_EQ(lower_case(text), text);

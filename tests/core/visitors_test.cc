@@ -138,6 +138,41 @@ TEST(Ips, DamagedOrderIsRebuiltBySorting) {
   }
 }
 
+TEST(Ips, RepeatedLookupsAndRenumberingAfterAClear) {
+  ips table;
+  const char* order[] = {"10.0.0.3", "10.0.0.1", "10.0.0.2"};
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 3; ++i) {
+      const char* key = order[round == 0 ? i : 2 - i];
+      int32_t at;
+      ASSERT_FALSE(table.find(key, &at));
+      ASSERT_EQ(table.insert(key, at), 0);
+    }
+    for (int i = 0; i < 3; ++i) {
+      for (int again = 0; again < 2; ++again) {
+        int32_t visitor = -1;
+        ASSERT_TRUE(table.find(order[round == 0 ? i : 2 - i], &visitor));
+        EXPECT_EQ(visitor, i);
+      }
+    }
+    table.clear();
+  }
+}
+
+TEST(Ips, RepeatedAddressInAFileIsFoundAsTheSearchFindsIt) {
+  FILE* file = file_with("0 20\n1 10\n2 20\n3 30\n\n");
+  ips table;
+  ASSERT_EQ(table.read(file), 0);
+  std::fclose(file);
+  int32_t first = -1;
+  ASSERT_TRUE(table.find("0.0.0.20", &first));
+  for (int i = 0; i < 3; ++i) {
+    int32_t again = -1;
+    ASSERT_TRUE(table.find("0.0.0.20", &again));
+    EXPECT_EQ(again, first);
+  }
+}
+
 TEST(Ips, ClearRestartsNumbersAndKeepsPending) {
   ips table;
   visit(table, "1.1.1.1");
