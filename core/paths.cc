@@ -121,6 +121,10 @@ void PathNode::init_timed(int32_t page_number, PathNode* parent_node, int32_t ti
   parent = parent_node;
   first_child = nullptr;
   next_sibling = nullptr;
+  forget_child_index();
+}
+
+void PathNode::forget_child_index() {
   std::free(child_index);
   child_index = nullptr;
 }

@@ -53,6 +53,9 @@ struct PathNode {
   // A new node for the page, put at the head of the child list (and into the
   // index); null when memory runs out (nothing changed then).
   PathNode* add_child(int32_t page_number, int32_t timed, int32_t stay_seconds);
+  // Drops the child index after the child list was changed by hand; it is built
+  // again from the list when a long list is next searched.
+  void forget_child_index();
 };
 
 // The page of the node's first-level ancestor (the node itself on the first level).
@@ -183,6 +186,10 @@ struct Paths {
   // Reads the lines after "VIS" up to the empty line and restores the sessions
   // and the tree they stand on. 0 or -8.
   int read_visits(FILE* file);
+  // Report side: merges the lines after "PTH" up to the empty line into the tree,
+  // page numbers of the file mapped through `line_map`; each line's count is added
+  // to the node its pages lead to. 0 or -8 (core/path_reports.cc).
+  int read_paths(FILE* file, const intArr& line_map);
   void clear();
 
  private:

@@ -28,19 +28,19 @@ void print_key_row(const siArr& table, int32_t i, int32_t position, int total);
 // and the section's. Ends with the line break.
 void print_rows_with_pie(const siArr& table, const int32_t* ranking, int32_t rows, int total, bool chart);
 
-// Title bar, ranking, header, rows, close. The row printer gets the row index and
-// the key's string number; `bottom` starts from the least counts. With a
-// `second_label` the header has two value columns (that label, then the value
-// label). Nothing for an empty table; the out-of-memory box instead of the rows
+// Title bar, ranking, header, rows, close, over `count` values. The row printer gets
+// the row index and the value's position; `bottom` starts from the least values.
+// With a `second_label` the header has two value columns (that label, then the
+// value label). Nothing for no values; the out-of-memory box instead of the rows
 // when there is no ranking. True when the list was written and closed.
 template <typename Row>
-bool print_ranked(const siArr& table, const char* tag, const char* title, const char* key_label,
-                  const char* value_label, int limit, bool bottom, Row row, const char* second_label = nullptr) {
-  int32_t count = table.keys.count;
-  if (count == 0) return false;
+bool print_ranked_values(const int32_t* values, int32_t count, const char* tag, const char* title,
+                         const char* key_label, const char* value_label, int limit, bool bottom, Row row,
+                         const char* second_label = nullptr) {
+  if (count <= 0) return false;
   int32_t rows = list_title(title, count, limit);
   html.section_title(line_buffer, tag);
-  int32_t* ranking = sort_index_by_value(table.data, count, 0);
+  int32_t* ranking = sort_index_by_value(values, count, 0);
   if (!ranking) {
     html.out_of_memory();
     return false;
@@ -54,6 +54,14 @@ bool print_ranked(const siArr& table, const char* tag, const char* title, const 
   html.list_close();
   std::free(ranking);
   return true;
+}
+
+// The same over a table: the row printer gets the key's string number.
+template <typename Row>
+bool print_ranked(const siArr& table, const char* tag, const char* title, const char* key_label,
+                  const char* value_label, int limit, bool bottom, Row row, const char* second_label = nullptr) {
+  return print_ranked_values(table.data, table.keys.count, tag, title, key_label, value_label, limit, bottom, row,
+                             second_label);
 }
 
 #endif

@@ -1,7 +1,6 @@
 #include "core/paths.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include "core/memory.h"
 #include "core/pages.h"
 #include "core/program.h"
+#include "support/small_stack.h"
 #include "support/temp_files.h"
 
 namespace {
@@ -57,22 +57,6 @@ std::vector<NodeFacts> facts_of(Paths& paths) {
   }
   std::sort(facts.begin(), facts.end());
   return facts;
-}
-
-// Runs the work on a thread with a small stack (512 KiB), so that any walk whose
-// depth follows the tree's depth would overflow it.
-void run_on_small_stack(const std::function<void()>& work) {
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, 512 * 1024);
-  pthread_t thread;
-  auto body = [](void* argument) -> void* {
-    (*static_cast<const std::function<void()>*>(argument))();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, body, const_cast<std::function<void()>*>(&work)), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attributes);
 }
 
 class PathsTest : public ::testing::Test {
