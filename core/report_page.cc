@@ -13,6 +13,8 @@
 #include "core/html_writer.h"
 #include "core/output.h"
 #include "core/pages.h"
+#include "core/path_reports.h"
+#include "core/search_engines.h"
 #include "core/tables.h"
 #include "core/text.h"
 #include "core/top_list.h"
@@ -243,7 +245,8 @@ void print_browsers(const Traffic& traffic) {
     if (p < kBrowserFamilyCount * kVersionCount) {
       format_into(line_buffer, buffer_size(), "%s %i.x", kBrowserNames[p / kVersionCount], p % kVersionCount + 1);
     } else {
-      copy_bounded(line_buffer, buffer_size(), kBrowserNames[kBrowserFamilyCount + p - kBrowserFamilyCount * kVersionCount]);
+      int other = p - kBrowserFamilyCount * kVersionCount;
+      copy_bounded(line_buffer, buffer_size(), kBrowserNames[kBrowserFamilyCount + other]);
     }
     return line_buffer;
   });
@@ -252,8 +255,6 @@ void print_browsers(const Traffic& traffic) {
 int print_reports(const Traffic& traffic, Dom& countries, Hst& hosts, Pgs& pages, Paths& paths, Cds& codes,
                   Tps& types, Fls& files, AdCampaigns& campaigns, Eng& engines, ReferringDomains& domains,
                   Url& referrers) {
-  (void)paths;
-  (void)engines;
   html.page_head();
   html.report_selector("efefef", 610);
   if (traffic.visitors == 0) {
@@ -289,6 +290,13 @@ int print_reports(const Traffic& traffic, Dom& countries, Hst& hosts, Pgs& pages
                                 limit(RPT_LRP));
     html.line_break();
   }
+  if (on(RPT_ENP)) print_entry_pages(paths, "Entry Pages", "Page:", visitors, "Views", limit(RPT_ENP), pages);
+  if (on(RPT_EXP)) print_exit_pages(paths, "Exit Pages", "Page:", visitors, "Views", limit(RPT_EXP), pages);
+  if (on(RPT_SVP)) {
+    print_single_view_pages(paths, "Single View Pages", "Page:", visitors, "Visitors", limit(RPT_SVP), pages);
+  }
+  if (on(RPT_PTH)) print_visitor_paths(paths, "Visitor's Paths", "Path:", visitors, "Visitors", limit(RPT_PTH), pages);
+  if (on(RPT_DEP)) print_visit_depth(paths, "Visit Depth", "Level:", visitors, "Visitors", limit(RPT_DEP));
   if (on(RPT_CDS)) print_status_codes(codes, "Status Codes", "Code:", hits, "Requests", limit(RPT_CDS));
   if (on(RPT_TPS)) {
     print_file_types(types, "File Types", "Type:", whole_number(traffic.bytes), "Kbytes", limit(RPT_TPS));
@@ -302,6 +310,13 @@ int print_reports(const Traffic& traffic, Dom& countries, Hst& hosts, Pgs& pages
     html.line_break();
   }
   if (on(RPT_ACP)) campaigns.print("Ad Campaigns", "Name:", visitors, "Visitors", limit(RPT_ACP));
+  if (on(RPT_ENG)) {
+    print_search_engines(engines, "Search Engines", "Search Engine", visitors, "Visitors", limit(RPT_ENG));
+  }
+  if (on(RPT_SQR)) print_search_queries(engines, "Search Queries", "Key Phrase:", visitors, "Visitors", limit(RPT_SQR));
+  if (on(RPT_SEQ)) {
+    print_engine_queries(engines, "Search Engine Queries", "Key Phrase", visitors, "Visitors", limit(RPT_SEQ));
+  }
   if (on(RPT_REF) && domains.keys.count != 0) {
     domain_print_list(domains, "Referring Domains", "Domain:", visitors, "Visitors", limit(RPT_REF));
     html.line_break();
