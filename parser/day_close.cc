@@ -50,7 +50,7 @@ int write_state_file(LogParser& parser) {
 int write_day_file(LogParser& parser) {
   const DayDate& date = parser.traffic.first_date;
   char name[64];
-  format_into(name, sizeof name, "data/%i%2.2i%2.2i.log", date.year, date.month, date.day);
+  day_file_name(name, sizeof name, date.year, date.month, date.day);
   AtomicFile out;
   if (out.open(name) != 0) return ERR_FIL;
   write_day_tables(parser, out.file(), false);

@@ -3,9 +3,7 @@
 
 struct LogParser;
 
-// The statistics databases the parser writes in "data/".
-constexpr const char* kStateFilePath = "data/tmp.log";    // the unfinished day
-constexpr const char* kSummaryFilePath = "data/sts.log";  // one traffic record per finished day
+#include "core/data_files.h"
 
 // Ends the day in hand (nothing before the first day is known): completes its path
 // statistics and saves it. 0, -8 when the paths cannot be completed, or save_day's -4.
