@@ -8,6 +8,7 @@
 #include "core/pages.h"
 #include "core/paths.h"
 #include "core/report_loader.h"
+#include "core/report_page.h"
 #include "core/search_engines.h"
 #include "core/tables.h"
 #include "core/traffic.h"
@@ -64,6 +65,11 @@ struct ReportTables {
     return load_range(traffic, from, to, &countries, &host_domains, &pages, &paths, &status_codes, &file_types,
                       &files, &campaigns, &engines, &referring_domains, &referring_urls);
   }
+
+  void print() {
+    print_reports(traffic, countries, host_domains, pages, paths, status_codes, file_types, files, campaigns,
+                  engines, referring_domains, referring_urls);
+  }
 };
 
 }  // namespace
@@ -75,6 +81,8 @@ int run_report(const char* type, DayDate from, DayDate to) {
     report_time_frame(from, to, type);
     status = tables.load(from, to, std::strcmp(type, "ssumm") == 0);
   }
+  // Every table of the page is given, for the short summary too (empty then).
+  if (status == 0) tables.print();
   show_report_error(status);
   return 0;
 }

@@ -342,4 +342,50 @@ TEST(ReportProgram, ReportWithoutStatisticsShowsTheEmptyDatabaseError) {
   expect_log_line(box.read_file("data/err.log").substr(39), "ERR_EDB RPRT na na\n");
 }
 
+// A hit of a tracked page, as a visitor's browser makes it.
+void track(const CgiSandbox& box, const std::string& address, const std::string& page) {
+  CgiResult r = box.run(program_path("tracker/tracker.cgi"),
+                        {{"QUERY_STRING", "dir=http://site.example/qm&ref=http%3A%2F%2Fsearch.example%2F"},
+                         {"REQUEST_METHOD", "GET"},
+                         {"REMOTE_ADDR", address},
+                         {"REMOTE_HOST", "client" + address.substr(address.rfind('.') + 1) + ".example.co.uk"},
+                         {"HTTP_REFERER", "http://site.example" + page},
+                         {"HTTP_USER_AGENT", "Mozilla/5.0 (Windows NT 10.0; Win64; x64)"},
+                         {"TZ", "UTC0"}});
+  ASSERT_EQ(r.exit_status, 0);
+}
+
+TEST(ReportProgram, FromTrackedHitsThroughAParseToTheReportPage) {
+  CgiSandbox box;
+  install(box, "pw");
+  install_definitions(box);
+  ASSERT_EQ(symlink(program_path("parser/parser.cgi").c_str(), box.path("parser.cgi").c_str()), 0);
+  track(box, "192.0.2.1", "/index.html");
+  track(box, "192.0.2.1", "/docs/guide.html");
+  track(box, "192.0.2.2", "/index.html");
+  ASSERT_NE(box.read_file("data/qmy.log"), "");
+
+  TimedRun r = post(box, "pass=pw&type=parse", {{"TZ", "UTC0"}});
+  EXPECT_EQ(r.result.out, parse_start_page(""));
+  // The parser runs on its own; it removes the hit log when it has counted it.
+  for (int tries = 0; tries < 3000 && box.exists("data/qmy.log"); ++tries) usleep(10 * 1000);
+  ASSERT_FALSE(box.exists("data/qmy.log"));
+  for (int tries = 0; tries < 3000; ++tries) {
+    if (box.read_file("status.html").find("100% completed") != std::string::npos) break;
+    usleep(10 * 1000);
+  }
+  EXPECT_NE(box.read_file("status.html").find("Finished parsing log file"), std::string::npos);
+
+  r = post(box, "pass=pw&type=cday", {{"TZ", "UTC0"}});
+  const std::string& page = r.result.out;
+  EXPECT_EQ(r.result.exit_status, 0);
+  EXPECT_EQ(page.substr(0, kHeader.size() + 7), kHeader + "<html>\n");
+  EXPECT_EQ(page.find("ERROR:"), std::string::npos);
+  for (const char* text : {"/index.html", "/docs/guide.html", "example.co.uk", "search.example"}) {
+    EXPECT_NE(page.find(text), std::string::npos) << text;
+  }
+  EXPECT_EQ(page.substr(page.size() - 16), "</body>\n</html>\n");
+  EXPECT_FALSE(box.exists("data/err.log"));
+}
+
 }  // namespace
