@@ -46,9 +46,18 @@ const ErrorEntry* find_error(int code) {
   return nullptr;
 }
 
-const char* env_or_na(const char* name) {
+// A client's value as one field of the log line: "na" when unset, control bytes
+// (a line feed in a user agent, say) written as %XX so a line stays one line.
+void put_client_field(FILE* log, const char* name) {
   const char* value = std::getenv(name);
-  return value ? value : "na";
+  if (!value) value = "na";
+  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(value); *at; ++at) {
+    if (*at < 0x20 || *at == 0x7F) {
+      std::fprintf(log, "%%%02X", *at);
+    } else {
+      std::fputc(*at, log);
+    }
+  }
 }
 
 }  // namespace
@@ -68,8 +77,11 @@ void append_error_log(int code, const char* tag) {
   // Append only: falling back to "w" would empty a log that exists but is not writable.
   FILE* log = std::fopen(kErrorLogPath, "a");
   if (!log) return;
-  std::fprintf(log, "%2.2i/%2.2i/%4.4i %2.2i:%2.2i:%2.2i %s %s %s %s\n", today.month, today.day, today.year,
-               today.hour, today.minute, today.second, error_name(code), tag, env_or_na("REMOTE_ADDR"),
-               env_or_na("HTTP_USER_AGENT"));
+  std::fprintf(log, "%2.2i/%2.2i/%4.4i %2.2i:%2.2i:%2.2i %s %s ", today.month, today.day, today.year, today.hour,
+               today.minute, today.second, error_name(code), tag);
+  put_client_field(log, "REMOTE_ADDR");
+  std::fputc(' ', log);
+  put_client_field(log, "HTTP_USER_AGENT");
+  std::fputc('\n', log);
   std::fclose(log);
 }

@@ -16,14 +16,6 @@
 
 namespace {
 
-// An amount as a whole number truncated toward zero, held within the int range.
-int whole_number(double amount) {
-  if (std::isnan(amount)) return 0;
-  if (amount >= static_cast<double>(INT_MAX)) return INT_MAX;
-  if (amount <= static_cast<double>(INT_MIN)) return INT_MIN;
-  return static_cast<int>(amount);
-}
-
 // Room for a row label: ".ext description", at most 135 characters.
 constexpr std::size_t kLabelSize = 136;
 

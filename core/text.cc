@@ -78,6 +78,13 @@ int text_to_int(const char* text) {
   return static_cast<int>(value);
 }
 
+int whole_number(double amount) {
+  if (amount != amount) return 0;
+  if (amount >= static_cast<double>(INT_MAX)) return INT_MAX;
+  if (amount <= static_cast<double>(INT_MIN)) return INT_MIN;
+  return static_cast<int>(amount);
+}
+
 int next_int_token(char delimiter, char** cursor) {
   char* start = *cursor;
   char* p = start;

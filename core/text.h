@@ -45,6 +45,8 @@ void strip_line_end(char* text);
 int next_int_token(char delimiter, char** cursor);
 // Reads a decimal number as atoi does, clamped to the int range (no undefined overflow).
 int text_to_int(const char* text);
+// An amount truncated toward zero and held within the int range; not-a-number gives 0.
+int whole_number(double amount);
 // Lower-cases A-Z in place; returns the text.
 char* lower_case(char* text);
 // The file's size in bytes, 0 when its status cannot be read.

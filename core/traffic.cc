@@ -25,12 +25,7 @@ void add_at(int32_t* counters, int n, int index, int32_t amount) {
 }
 
 // The byte total in kilobytes, truncated toward zero and kept in the int range.
-int kilobytes(double bytes) {
-  double kb = bytes * 0.0009765625;
-  if (!(kb > -2147483648.0)) return kb != kb ? 0 : INT32_MIN;
-  if (kb >= 2147483647.0) return INT32_MAX;
-  return static_cast<int>(kb);
-}
+int kilobytes(double bytes) { return whole_number(bytes * 0.0009765625); }
 
 // Cuts the next token at the delimiter (as next_int_token does) and returns it as text.
 char* next_token(char delimiter, char** cursor) {
