@@ -97,7 +97,7 @@ void HtmlWriter::radio_pair(char* on_buffer, char* off_buffer, std::size_t size,
 void HtmlWriter::config_report_row(const char* label, const char* on_html, const char* off_html,
                                    const char* third_html) {
   page_puts("<tr align=center>");
-  page_printf("<td align=left>%s</td>", html_escape(label).c_str());
+  page_printf("<td align=left>%s</td>", label_escape(label).c_str());
   page_printf("<td>%s</td><td>%s</td><td align=right>%s</td></tr>\n", on_html, off_html, third_html);
 }
 
