@@ -83,23 +83,26 @@ TEST_F(ReportPageTest, SummaryOfThreeDays) {
   const int32_t sources[kReferrerSourceCount] = {2, 3, 1, 1, 1};
   std::memcpy(traffic.referrer_sources, sources, sizeof sources);
   const std::string inner = "<table border=0 cellspacing=0 cellpadding=0 bgcolor=#dfd8df width=604>\n";
-  EXPECT_EQ(captured([&] { print_summary(traffic); }),
-            title_bar("Stats for March 1, 2004 - March 3, 2004 (3 days)", "HDR") + kSectionOpen + "<tr><td>\n" +
-                inner +
-                "<tr class=dat align=right><td align=left width=100%>Unique Visitors (average / total)</td>"
-                "<td>3</td><td>10</td></tr>\n" + kSpacer3 +
-                "<tr class=dat align=right><td align=left width=100%>Page Views (average / total)</td>"
-                "<td>8</td><td>25</td></tr>\n" + kSpacer3 +
-                "<tr class=dat align=right><td align=left>Avg. Visit Time per Visitor</td><td colspan=2>01:40"
-                "</td></tr>\n" + kSpacer3 +
-                "<tr class=dat align=right><td align=left>Avg. Page Views per Visitor</td><td colspan=2>2.50"
-                "</td></tr>\n</table>\n" + inner +
-                "<tr bgcolor=#a7a7a7 align=right><td class=lbl align=left width=100%>Visitors From:</td>"
-                "<td class=lbl>Visitors</td><td class=lbl nowrap>% of all</td></tr>\n" +
-                source("Ad Campaigns and Partners", "1", "10.0") + source("Direct Hits & Bookmarks", "2", "20.0") +
-                source("Top 50 Search Engines", "3", "30.0") + source("Other Web Sites", "2", "20.0") +
-                source("Newsgroups", "1", "10.0") + cells("<td align=left>E-Mails", "1", "10.0") +
-                "</table>\n</td></tr>\n" + kClose);
+  const std::string totals =
+      title_bar("Stats for March 1, 2004 - March 3, 2004 (3 days)", "HDR") + kSectionOpen + "<tr><td>\n" + inner +
+      "<tr class=dat align=right><td align=left width=100%>Unique Visitors (average / total)</td>"
+      "<td>3</td><td>10</td></tr>\n" + kSpacer3 +
+      "<tr class=dat align=right><td align=left width=100%>Page Views (average / total)</td>"
+      "<td>8</td><td>25</td></tr>\n" + kSpacer3 +
+      "<tr class=dat align=right><td align=left>Avg. Visit Time per Visitor</td><td colspan=2>01:40"
+      "</td></tr>\n" + kSpacer3 +
+      "<tr class=dat align=right><td align=left>Avg. Page Views per Visitor</td><td colspan=2>2.50"
+      "</td></tr>\n</table>\n";
+  const std::string sources_box =
+      inner +
+      "<tr bgcolor=#a7a7a7 align=right><td class=lbl align=left width=100%>Visitors From:</td>"
+      "<td class=lbl>Visitors</td><td class=lbl nowrap>% of all</td></tr>\n" +
+      source("Ad Campaigns and Partners", "1", "10.0") + source("Direct Hits & Bookmarks", "2", "20.0") +
+      source("Top 50 Search Engines", "3", "30.0") + source("Other Web Sites", "2", "20.0") +
+      source("Newsgroups", "1", "10.0") + cells("<td align=left>E-Mails", "1", "10.0") + "</table>\n";
+  EXPECT_EQ(captured([&] { print_summary(traffic); }), totals + sources_box + "</td></tr>\n" + kClose);
+  // Without the referrers read (the short summary) the sources box is left out.
+  EXPECT_EQ(captured([&] { print_summary(traffic, false); }), totals + "</td></tr>\n" + kClose);
 }
 
 TEST_F(ReportPageTest, OneDayAndDamagedRecords) {
