@@ -301,7 +301,7 @@ int Config::apply_form(FILE* input) {
   if (fresh[0] && !password_storable(fresh)) return ERR_INP;
   if (!campaign_names_storable(form)) return ERR_INP;
 
-  if (fresh[0]) copy_bounded(password, sizeof password, fresh);
+  if (fresh[0]) copy_setting(password, sizeof password, fresh);
   for (const char* key : {"DIR", "DMN", "HTM", "IDX", "IIP"}) {
     int at = form.index_of(key);
     if (at >= 0) apply_setting(*this, key, form.values[at]);

@@ -187,6 +187,11 @@ TEST(ReportProgram, LoginShowsTheStartPage) {
   TimedRun r = post(box, "pass=pw%22%3C&type=login");
   expect_answer(r, [] { html.start_page(); }, "", "pw\"<");
 
+  // The last "PSW" line holds, whole: a shorter one leaves nothing of the first behind.
+  install(box, "abcdefghijkl", "PSW " + scrambled("pw") + "\n");
+  r = post(box, "pass=pw&type=login");
+  expect_answer(r, [] { html.start_page(); }, "", "pw");
+
   // An empty configured password lets a post without "pass" in.
   install(box, "");
   r = post(box, "type=login");
