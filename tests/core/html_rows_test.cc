@@ -149,9 +149,9 @@ TEST_F(RowWriterTest, HostileTextIsEscapedInPlainTextRows) {
   const std::string text_safe = "&lt;script&gt;alert('x')&lt;/script&gt;&amp;\"";
   // Labels of the program's own keep their "&" ("Direct Hits & Bookmarks").
   const std::string label_safe = "&lt;script&gt;alert('x')&lt;/script&gt;&\"";
-  auto occurrences = [](const std::string& text, const std::string& piece) {
+  auto occurrences = [](const std::string& text, const std::string& snippet) {
     size_t count = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
+    for (size_t at = text.find(snippet); at != std::string::npos; at = text.find(snippet, at + 1)) ++count;
     return count;
   };
   PageCapture page;
