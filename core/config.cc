@@ -113,6 +113,9 @@ bool is_control_byte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
 void copy_setting(char* field, std::size_t size, const char* value) {
   if (size == 0) return;
+  // Nothing of an earlier value may stay behind the new one: the password is
+  // compared over its whole field.
+  std::memset(field, 0, size);
   std::size_t n = 0;
   for (const char* p = value ? value : ""; *p && n + 1 < size; ++p) {
     if (!is_control_byte(static_cast<unsigned char>(*p))) field[n++] = *p;

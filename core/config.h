@@ -103,7 +103,7 @@ void apply_setting(Config& record, const char* key, const char* value);
 // settings files hold one value per line.
 bool is_control_byte(unsigned char byte);
 // Copies a text setting into its field of `size` bytes, cut to size - 1
-// characters, leaving out control bytes.
+// characters, leaving out control bytes. The rest of the field is cleared.
 void copy_setting(char* field, std::size_t size, const char* value);
 // Writes the text to the file leaving out control bytes.
 void put_setting_text(FILE* file, const char* text);

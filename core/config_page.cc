@@ -97,7 +97,7 @@ void HtmlWriter::radio_pair(char* on_buffer, char* off_buffer, std::size_t size,
 void HtmlWriter::config_report_row(const char* label, const char* on_html, const char* off_html,
                                    const char* third_html) {
   page_puts("<tr align=center>");
-  page_printf("<td align=left>%s</td>", html_escape(label).c_str());
+  page_printf("<td align=left>%s</td>", label_escape(label).c_str());
   page_printf("<td>%s</td><td>%s</td><td align=right>%s</td></tr>\n", on_html, off_html, third_html);
 }
 
@@ -301,7 +301,7 @@ int Config::apply_form(FILE* input) {
   if (fresh[0] && !password_storable(fresh)) return ERR_INP;
   if (!campaign_names_storable(form)) return ERR_INP;
 
-  if (fresh[0]) copy_bounded(password, sizeof password, fresh);
+  if (fresh[0]) copy_setting(password, sizeof password, fresh);
   for (const char* key : {"DIR", "DMN", "HTM", "IDX", "IIP"}) {
     int at = form.index_of(key);
     if (at >= 0) apply_setting(*this, key, form.values[at]);

@@ -16,13 +16,21 @@ void append_escaped(std::string& out, char c) {
   }
 }
 
-// In text content only "<" and ">" can open markup: "&" and quotes are left as they
-// are, so the program's own labels ("Direct Hits & Bookmarks") stay byte for byte.
+// Text content: quotes need no reference there.
 void append_text_escaped(std::string& out, char c) {
   switch (c) {
-    case '<': out += "&lt;"; break;
-    case '>': out += "&gt;"; break;
-    default: out += c;
+    case '"':
+    case '\'': out += c; break;
+    default: append_escaped(out, c);
+  }
+}
+
+// A label of the program's own: "&" stays, as in "Direct Hits & Bookmarks".
+void append_label_escaped(std::string& out, char c) {
+  if (c == '&') {
+    out += c;
+  } else {
+    append_text_escaped(out, c);
   }
 }
 
@@ -36,6 +44,8 @@ std::string escape(const char* text, Append append) {
 }  // namespace
 
 std::string html_escape(const char* text) { return escape(text, append_text_escaped); }
+
+std::string label_escape(const char* text) { return escape(text, append_label_escaped); }
 
 std::string attr_escape(const char* text) { return escape(text, append_escaped); }
 

@@ -40,7 +40,7 @@ void header_end() {
 
 void HtmlWriter::summary_header(const char* label) {
   header_begin();
-  page_printf("<td class=lbl align=left width=100%%>%s</td>", html_escape(label).c_str());
+  page_printf("<td class=lbl align=left width=100%%>%s</td>", label_escape(label).c_str());
   page_puts("<td class=lbl>Visitors</td>");
   header_end();
 }
@@ -49,8 +49,8 @@ void HtmlWriter::list_header(const char* key_label, const char* value_label) {
   section_open();
   header_begin();
   page_puts("<td class=lbl align=center>#</td>");
-  page_printf("<td class=lbl align=left width=100%%>%s</td>", html_escape(key_label).c_str());
-  page_printf("<td class=lbl>%s</td>", html_escape(value_label).c_str());
+  page_printf("<td class=lbl align=left width=100%%>%s</td>", label_escape(key_label).c_str());
+  page_printf("<td class=lbl>%s</td>", label_escape(value_label).c_str());
   header_end();
 }
 
@@ -59,9 +59,9 @@ void HtmlWriter::list_header2(const char* key_label, const char* second_label,
   section_open();
   header_begin();
   page_puts("<td class=lbl align=center>#</td>");
-  page_printf("<td class=lbl align=left width=100%%>%s</td>", html_escape(key_label).c_str());
-  page_printf("<td class=lbl>%s</td>", html_escape(second_label).c_str());
-  page_printf("<td class=lbl>%s</td>", html_escape(third_label).c_str());
+  page_printf("<td class=lbl align=left width=100%%>%s</td>", label_escape(key_label).c_str());
+  page_printf("<td class=lbl>%s</td>", label_escape(second_label).c_str());
+  page_printf("<td class=lbl>%s</td>", label_escape(third_label).c_str());
   header_end();
 }
 
@@ -69,7 +69,7 @@ void HtmlWriter::list_close() { section_close(); }
 
 void HtmlWriter::summary_row(const char* label, int total, int days) {
   page_printf("<tr class=dat align=right%s>", row_attribute);
-  page_printf("<td align=left width=100%%>%s ", html_escape(label).c_str());
+  page_printf("<td align=left width=100%%>%s ", label_escape(label).c_str());
   if (days > 1) page_puts("(average / total)");
   page_puts("</td>");
   page_puts("<td>");
@@ -81,7 +81,7 @@ void HtmlWriter::summary_row(const char* label, int total, int days) {
 
 void HtmlWriter::percent_row(const char* label, int count, int total) {
   page_printf("<tr class=dat align=right%s>", row_attribute);
-  page_printf("<td align=left>%s</td>", html_escape(label).c_str());
+  page_printf("<td align=left>%s</td>", label_escape(label).c_str());
   count_cell(count);
   // A total of 0 shows 0.0, not "nan" or "inf".
   double percent = 0.0;

@@ -227,7 +227,7 @@ void HtmlWriter::section_title(const char* title, const char* help_code) {
   page_puts("<tr bgcolor=#ffd400 valign=center>\n");
   page_printf("<td width=1 bgcolor=#c09700><img src=%simgs/i.gif width=1 height=17></td>\n", prefix);
   page_printf("<td width=38><img src=%simgs/i.gif width=38 height=17></td>\n", prefix);
-  page_printf("<td width=532 align=center class=ttl>%s</td>\n", html_escape(title).c_str());
+  page_printf("<td width=532 align=center class=ttl>%s</td>\n", label_escape(title).c_str());
   page_printf(
       "<td width=38><a href=\"javascript:help('%s')\" onMouseOver=\"window.status='Help';return "
       "true\" onMouseOut=\"window.status='';return true\"><img src=%simgs/i_h.gif alt=help "

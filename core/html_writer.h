@@ -19,11 +19,14 @@ extern const char kRowHighlightAttribute[];
 // operation writes to the page stream (core/output.h) with fixed templates.
 //
 // TEXT ARGUMENTS — who escapes:
-//   * Plain text (escaped here, through core/escape.h): every argument named
-//     `text`, `title` or `value`, or ending in `label` / `labels`, below. Pass texts from the hit log,
-//     visitors, definition files or the configuration exactly as they are; do NOT
-//     escape them first. Text without < and > is written byte for byte (inside
-//     attributes, without & < > " ').
+//   * Labels of the program (escaped here with label_escape: "<" and ">" only, so
+//     "Direct Hits & Bookmarks" stays as written): section titles, header labels
+//     and the labels of summary_row, percent_row and config_report_row.
+//   * Plain text (escaped here with html_escape: "&", "<" and ">"): every other
+//     argument named `text` or ending in `label` / `labels`. Pass texts from the
+//     hit log, visitors, definition files or the configuration exactly as they
+//     are; do NOT escape them first. Attribute values (`value`, pie labels) are
+//     attribute-escaped (& < > " ').
 //   * HTML (written as it stands): only `ranked_row`'s `label_html`, because its
 //     callers put links and "&nbsp;" in it. Build it with html_escape /
 //     attr_escape for every part that does not come from this program's own

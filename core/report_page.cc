@@ -149,9 +149,30 @@ void print_graph_section(const char* title, const char* help_code, Graph graph) 
   html.line_break();
 }
 
+// The "Visitors From:" box: the visitors by referrer source.
+void print_referrer_sources(const Traffic& traffic) {
+  const int32_t* sources = traffic.referrer_sources;
+  int64_t direct = traffic.visitors;
+  for (int s = 0; s < kReferrerSourceCount; ++s) direct -= sources[s];
+  html.table_open(0, 0, "dfd8df", 604);
+  html.summary_header("Visitors From:");
+  html.percent_row("Ad Campaigns and Partners", sources[SRC_AD_CAMPAIGNS], traffic.visitors);
+  html.spacer_row(3);
+  html.percent_row("Direct Hits & Bookmarks", clamp_to_count(direct), traffic.visitors);
+  html.spacer_row(3);
+  html.percent_row("Top 50 Search Engines", sources[SRC_SEARCH_ENGINES], traffic.visitors);
+  html.spacer_row(3);
+  html.percent_row("Other Web Sites", sources[SRC_WEB_SITES], traffic.visitors);
+  html.spacer_row(3);
+  html.percent_row("Newsgroups", sources[SRC_NEWSGROUPS], traffic.visitors);
+  html.spacer_row(3);
+  html.percent_row("E-Mails", sources[SRC_EMAIL], traffic.visitors);
+  html.table_close();
+}
+
 }  // namespace
 
-void print_summary(const Traffic& traffic) {
+void print_summary(const Traffic& traffic, bool with_sources) {
   if (traffic.visitors == 0) return;
   const int32_t days = days_of(traffic);
   const DayDate& first = traffic.first_date;
@@ -178,24 +199,7 @@ void print_summary(const Traffic& traffic) {
   page_printf("<td colspan=2>%.2f</td></tr>\n",
               static_cast<double>(traffic.page_views) / static_cast<double>(traffic.visitors));
   html.table_close();
-
-  const int32_t* sources = traffic.referrer_sources;
-  int64_t direct = traffic.visitors;
-  for (int s = 0; s < kReferrerSourceCount; ++s) direct -= sources[s];
-  html.table_open(0, 0, "dfd8df", 604);
-  html.summary_header("Visitors From:");
-  html.percent_row("Ad Campaigns and Partners", sources[SRC_AD_CAMPAIGNS], traffic.visitors);
-  html.spacer_row(3);
-  html.percent_row("Direct Hits & Bookmarks", clamp_to_count(direct), traffic.visitors);
-  html.spacer_row(3);
-  html.percent_row("Top 50 Search Engines", sources[SRC_SEARCH_ENGINES], traffic.visitors);
-  html.spacer_row(3);
-  html.percent_row("Other Web Sites", sources[SRC_WEB_SITES], traffic.visitors);
-  html.spacer_row(3);
-  html.percent_row("Newsgroups", sources[SRC_NEWSGROUPS], traffic.visitors);
-  html.spacer_row(3);
-  html.percent_row("E-Mails", sources[SRC_EMAIL], traffic.visitors);
-  html.table_close();
+  if (with_sources) print_referrer_sources(traffic);
   page_puts("</td></tr>\n");
   html.section_close();
   html.line_break();
@@ -254,7 +258,7 @@ void print_browsers(const Traffic& traffic) {
 
 int print_reports(const Traffic& traffic, Dom& countries, Hst& hosts, Pgs& pages, Paths& paths, Cds& codes,
                   Tps& types, Fls& files, AdCampaigns& campaigns, Eng& engines, ReferringDomains& domains,
-                  Url& referrers) {
+                  Url& referrers, bool with_sources) {
   html.page_head();
   html.report_selector("efefef", 610);
   if (traffic.visitors == 0) {
@@ -271,7 +275,7 @@ int print_reports(const Traffic& traffic, Dom& countries, Hst& hosts, Pgs& pages
   const int visitors = traffic.visitors;
   const int hits = traffic.hits;
 
-  print_summary(traffic);
+  print_summary(traffic, with_sources);
   print_daily(traffic);
   print_hourly(traffic);
   if (on(RPT_OPS)) print_operating_systems(traffic);

@@ -30,15 +30,17 @@ extern const char* const kBrowserNames[kBrowserNameCount];
 
 // The whole report page of one time frame: head, report selector, every enabled
 // section in its fixed order (or the "No Visitors." box), footer. The tables are
-// the caller's, filled by the report loader. Always 0.
+// the caller's, filled by the report loader. `with_sources` false: the frame's
+// referrers were not read (the short summary), so the summary leaves out its
+// "Visitors From:" box, which would show every visitor as a direct hit. Always 0.
 int print_reports(const Traffic& traffic, Dom& countries, Hst& hosts, Pgs& pages, Paths& paths, Cds& codes,
                   Tps& types, Fls& files, AdCampaigns& campaigns, Eng& engines, ReferringDomains& domains,
-                  Url& referrers);
+                  Url& referrers, bool with_sources = true);
 
 // The sections printed from the traffic record alone.
-// Title with the frame's dates, visitor and page-view totals, averages and the
-// referrer sources; nothing without visitors.
-void print_summary(const Traffic& traffic);
+// Title with the frame's dates, visitor and page-view totals, averages and, with
+// `with_sources`, the referrer sources; nothing without visitors.
+void print_summary(const Traffic& traffic, bool with_sources = true);
 // Bar graph of the days; only for two days or more with the chart switch DAY_A on.
 void print_daily(const Traffic& traffic);
 // Bar graph of the hours; only with the chart switch HRS_A on.

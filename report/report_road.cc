@@ -66,9 +66,10 @@ struct ReportTables {
                       &files, &campaigns, &engines, &referring_domains, &referring_urls);
   }
 
-  void print() {
+  // Without the referrers (the short summary) the summary has no referrer sources to show.
+  void print(bool totals_only) {
     print_reports(traffic, countries, host_domains, pages, paths, status_codes, file_types, files, campaigns,
-                  engines, referring_domains, referring_urls);
+                  engines, referring_domains, referring_urls, !totals_only);
   }
 };
 
@@ -76,13 +77,14 @@ struct ReportTables {
 
 int run_report(const char* type, DayDate from, DayDate to) {
   ReportTables tables;
+  const bool totals_only = std::strcmp(type, "ssumm") == 0;
   int status = tables.load_definitions();
   if (status == 0) {
     report_time_frame(from, to, type);
-    status = tables.load(from, to, std::strcmp(type, "ssumm") == 0);
+    status = tables.load(from, to, totals_only);
   }
   // Every table of the page is given, for the short summary too (empty then).
-  if (status == 0) tables.print();
+  if (status == 0) tables.print(totals_only);
   show_report_error(status);
   return 0;
 }

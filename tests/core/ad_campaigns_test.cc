@@ -257,7 +257,7 @@ TEST_F(AdCampaignsPrintTest, SectionInItsOrder) {
     html.list_header("Name:", "Visitors");
     html.ranked_row(1, "Alpha", 5, 0.5f);
     html.spacer_row(4);
-    html.ranked_row(2, "B&B", 3, 0.3f);
+    html.ranked_row(2, "B&amp;B", 3, 0.3f);
     html.spacer_row(4);
     html.ranked_row(3, "Tie", 3, 0.3f);
     html.spacer_row(4);

@@ -317,7 +317,7 @@ TEST_F(PageListTest, TiesKeepFirstSeenOrderAndTheLeastListReversesThem) {
 TEST_F(PageListTest, HostilePagePathIsEscaped) {
   view("/<script>alert('x')</script>&\"");
   EXPECT_EQ(most(0, 10), title_bar("Most Requested Pages", "PGS") + header() +
-                             row(1, "/&lt;script&gt;alert('x')&lt;/script&gt;&\"", "00:00", "1", "0.0") +
+                             row(1, "/&lt;script&gt;alert('x')&lt;/script&gt;&amp;\"", "00:00", "1", "0.0") +
                              close());
 }
 

@@ -83,23 +83,26 @@ TEST_F(ReportPageTest, SummaryOfThreeDays) {
   const int32_t sources[kReferrerSourceCount] = {2, 3, 1, 1, 1};
   std::memcpy(traffic.referrer_sources, sources, sizeof sources);
   const std::string inner = "<table border=0 cellspacing=0 cellpadding=0 bgcolor=#dfd8df width=604>\n";
-  EXPECT_EQ(captured([&] { print_summary(traffic); }),
-            title_bar("Stats for March 1, 2004 - March 3, 2004 (3 days)", "HDR") + kSectionOpen + "<tr><td>\n" +
-                inner +
-                "<tr class=dat align=right><td align=left width=100%>Unique Visitors (average / total)</td>"
-                "<td>3</td><td>10</td></tr>\n" + kSpacer3 +
-                "<tr class=dat align=right><td align=left width=100%>Page Views (average / total)</td>"
-                "<td>8</td><td>25</td></tr>\n" + kSpacer3 +
-                "<tr class=dat align=right><td align=left>Avg. Visit Time per Visitor</td><td colspan=2>01:40"
-                "</td></tr>\n" + kSpacer3 +
-                "<tr class=dat align=right><td align=left>Avg. Page Views per Visitor</td><td colspan=2>2.50"
-                "</td></tr>\n</table>\n" + inner +
-                "<tr bgcolor=#a7a7a7 align=right><td class=lbl align=left width=100%>Visitors From:</td>"
-                "<td class=lbl>Visitors</td><td class=lbl nowrap>% of all</td></tr>\n" +
-                source("Ad Campaigns and Partners", "1", "10.0") + source("Direct Hits & Bookmarks", "2", "20.0") +
-                source("Top 50 Search Engines", "3", "30.0") + source("Other Web Sites", "2", "20.0") +
-                source("Newsgroups", "1", "10.0") + cells("<td align=left>E-Mails", "1", "10.0") +
-                "</table>\n</td></tr>\n" + kClose);
+  const std::string totals =
+      title_bar("Stats for March 1, 2004 - March 3, 2004 (3 days)", "HDR") + kSectionOpen + "<tr><td>\n" + inner +
+      "<tr class=dat align=right><td align=left width=100%>Unique Visitors (average / total)</td>"
+      "<td>3</td><td>10</td></tr>\n" + kSpacer3 +
+      "<tr class=dat align=right><td align=left width=100%>Page Views (average / total)</td>"
+      "<td>8</td><td>25</td></tr>\n" + kSpacer3 +
+      "<tr class=dat align=right><td align=left>Avg. Visit Time per Visitor</td><td colspan=2>01:40"
+      "</td></tr>\n" + kSpacer3 +
+      "<tr class=dat align=right><td align=left>Avg. Page Views per Visitor</td><td colspan=2>2.50"
+      "</td></tr>\n</table>\n";
+  const std::string sources_box =
+      inner +
+      "<tr bgcolor=#a7a7a7 align=right><td class=lbl align=left width=100%>Visitors From:</td>"
+      "<td class=lbl>Visitors</td><td class=lbl nowrap>% of all</td></tr>\n" +
+      source("Ad Campaigns and Partners", "1", "10.0") + source("Direct Hits & Bookmarks", "2", "20.0") +
+      source("Top 50 Search Engines", "3", "30.0") + source("Other Web Sites", "2", "20.0") +
+      source("Newsgroups", "1", "10.0") + cells("<td align=left>E-Mails", "1", "10.0") + "</table>\n";
+  EXPECT_EQ(captured([&] { print_summary(traffic); }), totals + sources_box + "</td></tr>\n" + kClose);
+  // Without the referrers read (the short summary) the sources box is left out.
+  EXPECT_EQ(captured([&] { print_summary(traffic, false); }), totals + "</td></tr>\n" + kClose);
 }
 
 TEST_F(ReportPageTest, OneDayAndDamagedRecords) {
@@ -166,6 +169,21 @@ TEST_F(ReportPageTest, BrowserRowsAndTies) {
                 kClose);
 }
 
+// The visitor and file texts of the whole page's tables.
+struct PageTexts {
+  const char* host = "host.example.co.uk";
+  const char* file = "/logo.gif";
+  const char* campaign = "Spring";
+  const char* referrer = "http://finder.example/s?q=blue";
+  const char* domain = "finder.example";
+  const char* pages_and_paths = "65 2 /a\n0 1 /b\n\n2 0 1\n1 1\n\n";
+  const char* engines = "Finder | finder. q=\n";
+  // Definition files; without them countries, codes and types show no names.
+  const char* country_names = nullptr;
+  const char* code_names = nullptr;
+  const char* type_names = nullptr;
+};
+
 // Every table of a report with entries: 4 visitors, 8 page views, 16 hits and 32.9
 // kilobytes, so the first row's share tells which total a section divides by.
 class WholePageTest : public ReportPageTest {
@@ -184,19 +202,25 @@ class WholePageTest : public ReportPageTest {
     codes.set_name("CDS");
     files.set_name("FLS");
     referrers.set_name("URL");
+    if (texts.country_names) work.write("dat_dom.cfg", texts.country_names);
+    if (texts.code_names) work.write("dat_cds.cfg", texts.code_names);
+    if (texts.type_names) work.write("dat_tps.cfg", texts.type_names);
+    ASSERT_EQ((texts.country_names ? countries.load_country_names() : 0) | (texts.code_names ? codes.load() : 0) |
+                  (texts.type_names ? types.load() : 0),
+              0);
     char file_name[] = "logo.gif";
-    ASSERT_EQ(countries.counts.add("uk", 2) | hosts.add("host.example.co.uk", 2) | codes.add("200", 2) |
-                  add_file_type(types, file_name, 2.0) | files.add("/logo.gif", 2) |
-                  campaigns.counters.add("Spring", 2) | referrers.add("http://finder.example/s?q=blue", 2) |
-                  domains.add("finder.example", 2),
+    ASSERT_EQ(countries.counts.add("uk", 2) | hosts.add(texts.host, 2) | codes.add("200", 2) |
+                  add_file_type(types, file_name, 2.0) | files.add(texts.file, 2) |
+                  campaigns.counters.add(texts.campaign, 2) | referrers.add(texts.referrer, 2) |
+                  domains.add(texts.domain, 2),
               0);
     paths.depth.init();
-    FILE* day = file_with("65 2 /a\n0 1 /b\n\n2 0 1\n1 1\n\n");  // pages, then paths
+    FILE* day = file_with(texts.pages_and_paths);  // pages, then paths
     intArr line_map;
     ASSERT_EQ(pages.read(day, line_map) | paths.read_paths(day, line_map), 0);
     std::fclose(day);
     ASSERT_EQ(collect_paths(paths) | depth_count(paths.depth, &paths.root, -1), 0);
-    work.write("dat_eng.cfg", "Finder | finder. q=\n");
+    work.write("dat_eng.cfg", texts.engines);
     int32_t search_total = 0;
     ASSERT_EQ(engines.load() | classify_search_referrers(engines, referrers, search_total), 0);
   }
@@ -206,6 +230,7 @@ class WholePageTest : public ReportPageTest {
                               domains, referrers), 0);
     });
   }
+  PageTexts texts;
   WorkDir work;
   Dom countries;
   Hst hosts;
@@ -315,6 +340,61 @@ TEST_F(WholePageTest, SwitchesAndEmptyTables) {
   config.chart_on[CHT_DAY] = config.chart_on[CHT_HRS] = 0;
   std::memset(config.report_on, 0, sizeof config.report_on);
   EXPECT_EQ(titles_of(page()), std::vector<std::string>{kSections[0].title});
+}
+
+// Visitor and file texts holding "&copy" and "&amp;": each is written with its "&"
+// escaped once, so a browser shows the text as it was; the program's labels stay.
+class EscapedTextsTest : public WholePageTest {
+ protected:
+  EscapedTextsTest() {
+    texts.host = "h&copy.example.co.uk";
+    texts.file = "/logo.gif?a=1&copy=2";
+    texts.campaign = "Spring &copy Sale";
+    texts.referrer = "http://finder.example/s&copy?q=a+%26amp%3B+b";  // the phrase "a &amp; b"
+    texts.domain = "finder&copy.example";
+    texts.pages_and_paths = "65 2 /shop?id=1&copy=2\n0 1 /b&amp;c\n\n2 0 1\n1 1\n\n";
+    texts.engines = "Finder &copy | finder. q=\n";
+    texts.country_names = "uk United &amp; Kingdom\n";
+    texts.code_names = "200 OK &copy\n";
+    texts.type_names = "gif GIF &amp; images\n";
+  }
+};
+
+TEST_F(EscapedTextsTest, AmpersandsOfVisitorAndFileTextsAreEscapedOnce) {
+  const std::pair<const char*, const char*> kExpected[] = {
+      {"Visiting Countries", ">.uk&nbsp; United &amp;amp; Kingdom</td>"},
+      {"Visiting Hosts", ">h&amp;copy.example.co.uk</td>"},
+      {"Most Requested Pages", ">/shop?id=1&amp;copy=2</td>"},
+      {"Least Requested Pages", ">/b&amp;amp;c</td>"},
+      {"Entry Pages", ">/shop?id=1&amp;copy=2</td>"},
+      {"Exit Pages", ">/b&amp;amp;c</td>"},
+      {"Single View Pages", ">/b&amp;amp;c</td>"},
+      {"Visitor's Paths", ">/shop?id=1&amp;copy=2 <img src=/q/imgs/a.gif align=absbottom> /b&amp;amp;c</td>"},
+      {"Status Codes", ">200 OK &amp;copy</td>"},
+      {"File Types", ">.gif GIF &amp;amp; images</td>"},
+      {"Most Requested Files", ">/logo.gif?a=1&amp;copy=2</td>"},
+      {"Ad Campaigns", ">Spring &amp;copy Sale</td>"},
+      {"Search Engines", ">Finder &amp;copy</td>"},
+      {"Search Queries", ">a &amp;amp; b</td>"},
+      {"Search Engine Queries", "<span class=ttl>Finder &amp;copy</span></td>"},
+      {"Search Engine Queries", "<td>&nbsp;</td><td align=left>a &amp;amp; b</td>"},
+      {"Referring Domains", ">www.finder&amp;copy.example</a></td>"},
+      {"Referring URLs", ">finder.example/s&amp;copy</a></td>"},
+  };
+  std::string text = page();
+  auto sections = sections_of(text);
+  for (const auto& [title, expected] : kExpected) {
+    bool found = false;
+    for (const auto& [section, body] : sections) {
+      found = found || (section == title && body.find(expected) != std::string::npos);
+    }
+    EXPECT_TRUE(found) << title << ": " << expected;
+  }
+  // Nowhere raw, nowhere escaped twice: links and pie labels are attribute-escaped.
+  EXPECT_EQ(text.find("&copy"), std::string::npos);
+  EXPECT_EQ(text.find("&amp;amp;amp;"), std::string::npos);
+  EXPECT_NE(text.find(">Direct Hits & Bookmarks</td>"), std::string::npos);
+  EXPECT_NE(text.find("class=ttl>Visitor's Paths</td>"), std::string::npos);
 }
 
 TEST_F(WholePageTest, FrameWithoutVisitors) {

@@ -263,14 +263,14 @@ TEST_F(TableListTest, HugeReferrerFitsTheLineBuffer) {
   table.add(key.c_str(), 1);
   std::string page = captured([&] { table.print_list("Referring URLs", "Url:", 1, "Visitors", 10); });
   std::string cut = "x/";
-  for (int k = 0; k < 78; ++k) cut += "&";
+  for (int k = 0; k < 78; ++k) cut += "&amp;";
   EXPECT_NE(page.find(row(1, cut + "...", "1", "100.0")), std::string::npos);
 
   ReferringDomains domains;
   domains.add((std::string(9000, '&') + ".com").c_str(), 1);
   page = captured([&] { domain_print_list(domains, "Referring Domains", "Domain:", 1, "Visitors", 10); });
   cut = "www.";
-  for (int k = 0; k < 80; ++k) cut += "&";
+  for (int k = 0; k < 80; ++k) cut += "&amp;";
   EXPECT_NE(page.find(row(1, cut + "...", "1", "100.0")), std::string::npos);
 }
 

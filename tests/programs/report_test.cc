@@ -187,6 +187,11 @@ TEST(ReportProgram, LoginShowsTheStartPage) {
   TimedRun r = post(box, "pass=pw%22%3C&type=login");
   expect_answer(r, [] { html.start_page(); }, "", "pw\"<");
 
+  // The last "PSW" line holds, whole: a shorter one leaves nothing of the first behind.
+  install(box, "abcdefghijkl", "PSW " + scrambled("pw") + "\n");
+  r = post(box, "pass=pw&type=login");
+  expect_answer(r, [] { html.start_page(); }, "", "pw");
+
   // An empty configured password lets a post without "pass" in.
   install(box, "");
   r = post(box, "type=login");
@@ -340,6 +345,26 @@ TEST(ReportProgram, ReportWithoutStatisticsShowsTheEmptyDatabaseError) {
     expect_answer(r, [] { write_error_page(kEmptyDatabaseMessage); });
   }
   expect_log_line(box.read_file("data/err.log").substr(39), "ERR_EDB RPRT na na\n");
+}
+
+TEST(ReportProgram, ShortSummaryShowsNoVisitorSources) {
+  CgiSandbox box;
+  install(box, "pw");
+  install_definitions(box);
+  box.write_file("data/sts.log", "DAT 2004 3 1\nTRF 4 60 5\nHRV 2\nHRP 3\n\n");
+  box.write_file("data/20040301.log", "URL\n1 http://other.example/page\n\n");
+  // The long summary reads the referrers and shows where the visitors came from.
+  TimedRun r = post(box, "pass=pw&type=lsumm");
+  EXPECT_NE(r.result.out.find(">Other Web Sites</td><td>1</td><td>50.0</td>"), std::string::npos);
+  // The short one reads none, so it leaves the box out rather than show every
+  // visitor as a direct hit; the summary closes after its averages.
+  r = post(box, "pass=pw&type=ssumm");
+  const std::string& page = r.result.out;
+  EXPECT_EQ(page.find("Visitors From:"), std::string::npos);
+  EXPECT_NE(page.find(">Avg. Page Views per Visitor</td><td colspan=2>1.50</td></tr>\n</table>\n</td></tr>\n</table>"
+                      "\n</td></tr>\n</table>\n<br>\n"),
+            std::string::npos);
+  EXPECT_FALSE(box.exists("data/err.log"));
 }
 
 // A hit of a tracked page, as a visitor's browser makes it.
