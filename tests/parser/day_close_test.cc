@@ -242,4 +242,24 @@ TEST_F(DayClose, ShortStateThatCannotBeWrittenTakesTheSummaryRecordBack) {
   clear_day(parser);
 }
 
+TEST_F(DayClose, CountsNearTheLimitInADamagedStateSaturate) {
+  struct Case {
+    const char* state;
+    int hour, minute, second;
+    const char* visits_line;
+  } cases[] = {
+      // A visit count at the limit, then a pause beyond the session timeout.
+      {"VIS\n 2799027152\n", 5, 0, 1, "\nVIS\n0 2147483647 0 5 0 1 0.0.0\n"},
+      // A timed-views count at the limit, then a timed pause on that page.
+      {"VIS\n0 1 0 0 0 0 5.2147483647.0\n", 0, 0, 1, "\nVIS\n0 1 1 0 0 1 5.2147483647.1 0.0.0\n"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir::write(kStateFilePath, std::string("DAT 2003 5 17 0 0 0\n\n") + c.state);
+    ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, c.hour, c.minute, c.second, "192.0.2.1", "/")}));
+    ASSERT_EQ(run_parse(), 0) << c.state;
+    EXPECT_NE(ScratchDir::read(kStateFilePath).find(c.visits_line), std::string::npos)
+        << ScratchDir::read(kStateFilePath);
+  }
+}
+
 }  // namespace
