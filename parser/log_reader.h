@@ -33,8 +33,8 @@ int parse_log(LogParser& parser);
 // cannot be taken; or the counter's code.
 int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line);
 
-// Removes the hit log after a successful run, then lets the tracker go on; 0, or -4
-// when the log could not be removed.
+// Removes the hit log after a successful run (empties it where the data folder lets
+// no file be removed), then lets the tracker go on; 0, or -4 when neither was done.
 int remove_hit_log(LogParser& parser);
 
 // The offset of the first line of the hit log whose time is not older than the saved
