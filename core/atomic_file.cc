@@ -1,5 +1,6 @@
 #include "core/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "core/errors.h"
@@ -100,4 +102,23 @@ bool AtomicFile::is_temporary_of(const char* name, const char* base_name) {
     if (!temporary_letter(name[i])) return false;
   }
   return true;
+}
+
+void AtomicFile::remove_temporaries(const std::string& folder, bool (*whose)(const char* base_name), int min_age) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return;
+  const time_t now = time(nullptr);
+  const std::size_t suffix = sizeof kTemporarySuffix - 1;
+  while (const dirent* entry = readdir(dir)) {
+    const std::size_t length = std::strlen(entry->d_name);
+    if (length <= suffix) continue;
+    const std::string base(entry->d_name, length - suffix);
+    if (!is_temporary_of(entry->d_name, base.c_str()) || !whose(base.c_str())) continue;
+    const std::string path = folder + "/" + entry->d_name;
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+    if (now - status.st_mtime < min_age) continue;  // perhaps still being written
+    unlink(path.c_str());
+  }
+  closedir(dir);
 }

@@ -33,6 +33,12 @@ class AtomicFile {
   // `base_name` makes (both names without their folder).
   static bool is_temporary_of(const char* name, const char* base_name);
 
+  // Removes the temporary files in the folder that replacements of the files it holds
+  // left behind when their process was killed: those whose file `whose` names (it is
+  // given the name without the temporary suffix) and that were last changed at least
+  // `min_age` seconds ago.
+  static void remove_temporaries(const std::string& folder, bool (*whose)(const char* base_name), int min_age);
+
  private:
   FILE* file_ = nullptr;
   bool in_place_ = false;
