@@ -1,27 +1,55 @@
 #include "core/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "core/errors.h"
+
+namespace {
+
+constexpr char kTemporarySuffix[] = ".XXXXXX";
+constexpr std::size_t kTemporaryLetters = sizeof kTemporarySuffix - 2;  // the X's
+
+mode_t process_umask() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+bool temporary_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+
+}  // namespace
 
 AtomicFile::~AtomicFile() { abandon(); }
 
 int AtomicFile::open(const char* path) {
   abandon();
   path_ = path;
-  std::string pattern = path_ + ".XXXXXX";
+  std::string pattern = path_ + kTemporarySuffix;
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   int fd = mkstemp(name.data());
-  if (fd < 0) return ERR_FIL;
-  // Keep the permissions of the file being replaced, or the usual ones for a new file.
+  if (fd < 0) {
+    // Only a folder that refuses new files: with the disk full, say, rewriting in
+    // place would lose the old content too.
+    if (errno != EACCES && errno != EPERM) return ERR_FIL;
+    file_ = std::fopen(path, "w");
+    if (!file_) return ERR_FIL;
+    in_place_ = true;
+    return 0;
+  }
+  // Keep the permissions of the file being replaced, or give a new file what a
+  // plain open would under the process's umask.
   struct stat old_status;
-  mode_t mode = 0644;
+  mode_t mode = 0666 & ~process_umask();
   if (stat(path, &old_status) == 0) mode = old_status.st_mode & 07777;
   fchmod(fd, mode);
   file_ = fdopen(fd, "w");
@@ -30,6 +58,7 @@ int AtomicFile::open(const char* path) {
     unlink(name.data());
     return ERR_FIL;
   }
+  in_place_ = false;
   temp_path_ = name.data();
   return 0;
 }
@@ -39,6 +68,10 @@ int AtomicFile::commit() {
   bool failed = std::fflush(file_) != 0 || std::ferror(file_) != 0;
   if (std::fclose(file_) != 0) failed = true;
   file_ = nullptr;
+  if (in_place_) {
+    in_place_ = false;
+    return failed ? ERR_FIL : 0;
+  }
   if (!failed && std::rename(temp_path_.c_str(), path_.c_str()) != 0) failed = true;
   if (failed) {
     unlink(temp_path_.c_str());
@@ -54,8 +87,38 @@ void AtomicFile::abandon() {
     std::fclose(file_);
     file_ = nullptr;
   }
+  in_place_ = false;
   if (!temp_path_.empty()) {
     unlink(temp_path_.c_str());
     temp_path_.clear();
   }
+}
+
+bool AtomicFile::is_temporary_of(const char* name, const char* base_name) {
+  std::size_t base = std::strlen(base_name);
+  if (std::strlen(name) != base + 1 + kTemporaryLetters) return false;
+  if (std::strncmp(name, base_name, base) != 0 || name[base] != '.') return false;
+  for (std::size_t i = base + 1; name[i]; ++i) {
+    if (!temporary_letter(name[i])) return false;
+  }
+  return true;
+}
+
+void AtomicFile::remove_temporaries(const std::string& folder, bool (*whose)(const char* base_name), int min_age) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return;
+  const time_t now = time(nullptr);
+  const std::size_t suffix = sizeof kTemporarySuffix - 1;
+  while (const dirent* entry = readdir(dir)) {
+    const std::size_t length = std::strlen(entry->d_name);
+    if (length <= suffix) continue;
+    const std::string base(entry->d_name, length - suffix);
+    if (!is_temporary_of(entry->d_name, base.c_str()) || !whose(base.c_str())) continue;
+    const std::string path = folder + "/" + entry->d_name;
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+    if (now - status.st_mtime < min_age) continue;  // perhaps still being written
+    unlink(path.c_str());
+  }
+  closedir(dir);
 }

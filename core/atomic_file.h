@@ -5,8 +5,11 @@
 #include <string>
 
 // Replaces a file as a whole: the new content goes to a temporary file in the same
-// folder, which is renamed over the old file only after every write and the close
-// succeeded. A failed or abandoned replacement leaves the old file as it was.
+// folder ("<name>.XXXXXX"), which is renamed over the old file only after every write
+// and the close succeeded. A failed or abandoned replacement leaves the old file as it
+// was. In a folder that takes no new file (an installation that makes only its files
+// writable) the file is rewritten in place instead, as a plain "w" open does; then a
+// failure leaves it partly written, but it is still reported.
 class AtomicFile {
  public:
   AtomicFile() = default;
@@ -14,7 +17,9 @@ class AtomicFile {
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
-  // Opens the temporary file; 0, or -4 when it cannot be created.
+  // Opens the temporary file, or the file itself where the folder refuses one; 0, or
+  // -4 when neither can be opened. A replacement keeps the old file's permissions; a
+  // new file gets the usual ones under the process's umask.
   int open(const char* path);
   // The stream to write to (null when not open).
   FILE* file() const { return file_; }
@@ -24,8 +29,19 @@ class AtomicFile {
   // Drops the new content (also done by the destructor when not committed).
   void abandon();
 
+  // True when the name is one of the temporary files that a replacement of
+  // `base_name` makes (both names without their folder).
+  static bool is_temporary_of(const char* name, const char* base_name);
+
+  // Removes the temporary files in the folder that replacements of the files it holds
+  // left behind when their process was killed: those whose file `whose` names (it is
+  // given the name without the temporary suffix) and that were last changed at least
+  // `min_age` seconds ago.
+  static void remove_temporaries(const std::string& folder, bool (*whose)(const char* base_name), int min_age);
+
  private:
   FILE* file_ = nullptr;
+  bool in_place_ = false;
   std::string path_;
   std::string temp_path_;
 };

@@ -171,7 +171,7 @@ void PathNode::forget_child_index() {
 void PathNode::leave(int32_t stay_seconds) {
   --visitors;
   if (stay_seconds > 0 && stay_seconds < config.session_timeout) {
-    ++timed_views;
+    timed_views = add_count(timed_views, 1);  // a damaged state file may hold any count
     seconds = add_count(seconds, stay_seconds);
   }
 }
@@ -344,7 +344,7 @@ int Session::step(int32_t page, int at_hour, int at_minute, int at_second, NodeP
   if (pause < config.session_timeout) {
     seconds = add_count(seconds, pause);
   } else {
-    ++visits;
+    visits = add_count(visits, 1);  // a damaged state file may hold any count
   }
   hour = static_cast<int8_t>(at_hour);
   minute = static_cast<int8_t>(at_minute);

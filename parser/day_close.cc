@@ -1,11 +1,14 @@
 #include "parser/day_close.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "core/atomic_file.h"
 #include "core/bounded_format.h"
@@ -57,22 +60,97 @@ int write_day_file(LogParser& parser) {
   return out.commit();
 }
 
+// The finished day's traffic record as the summary file holds it.
+std::string traffic_record(const Traffic& traffic) {
+  std::string text;
+  char* buffer = nullptr;
+  size_t size = 0;
+  FILE* memory = open_memstream(&buffer, &size);
+  if (!memory) return text;
+  traffic.write(memory);
+  if (std::fclose(memory) == 0 && buffer) text.assign(buffer, size);
+  std::free(buffer);
+  return text;
+}
+
+bool write_all(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// What the end of the summary file holds of the record about to be appended: the
+// whole record as its last one (a run that appended it was stopped before it could
+// write the short state file, so the day is being closed once more), the first
+// `*torn` bytes of it (an append cut off), or nothing of it.
+enum class SummaryTail { none, whole, torn };
+
+SummaryTail summary_tail(int fd, off_t size, const std::string& record, off_t* torn) {
+  const off_t length = static_cast<off_t>(record.size());
+  const off_t window = size < length + 1 ? size : length + 1;
+  std::string tail(static_cast<size_t>(window), '\0');
+  if (window == 0 || pread(fd, &tail[0], tail.size(), size - window) != static_cast<ssize_t>(window)) {
+    return SummaryTail::none;
+  }
+  if (window >= length && tail.compare(tail.size() - record.size(), record.size(), record) == 0 &&
+      (window == length || tail[tail.size() - record.size() - 1] == '\n')) {
+    return SummaryTail::whole;
+  }
+  // A cut-off record starts after the empty line that ends the record before it.
+  size_t boundary = tail.rfind("\n\n");
+  size_t from = boundary == std::string::npos ? (size == window ? 0 : tail.size()) : boundary + 2;
+  size_t piece = tail.size() - from;
+  if (piece > 0 && piece < record.size() && record.compare(0, piece, tail, from, piece) == 0) {
+    *torn = static_cast<off_t>(piece);
+    return SummaryTail::torn;
+  }
+  return SummaryTail::none;
+}
+
 // Appends the finished day's traffic record (none for a day without hits). The
-// summary is only ever appended to; a record that cannot be written whole is taken
-// back out, so the file never holds half a record. `size_before` is the file's size
+// summary is only ever appended to, and never holds a day twice or half a record:
+// a record that is already the last one (the close of the day is being repeated) is
+// not appended again, a cut-off copy of it is replaced by the whole, and a record
+// that cannot be written whole is taken back out. `size_before` is the file's size
 // before the append (-1 when nothing was appended or it is unknown).
 int append_summary(LogParser& parser, off_t* size_before) {
   *size_before = -1;
   if (parser.traffic.hits == 0) return 0;
-  FILE* f = std::fopen(kSummaryFilePath, "a");
-  if (!f) return ERR_FIL;
+  const std::string record = traffic_record(parser.traffic);
+  if (record.empty()) return ERR_MEM;
+  int fd = open(kSummaryFilePath, O_RDWR | O_APPEND | O_CREAT, 0666);
+  if (fd < 0) fd = open(kSummaryFilePath, O_WRONLY | O_APPEND | O_CREAT, 0666);  // no tail to look at
+  if (fd < 0) return ERR_FIL;
   struct stat before;
-  bool sized = fstat(fileno(f), &before) == 0;
-  if (sized) *size_before = before.st_size;
-  parser.traffic.write(f);
-  bool failed = std::fflush(f) != 0 || std::ferror(f) != 0;
-  if (failed && sized && ftruncate(fileno(f), before.st_size) != 0) failed = true;
-  if (std::fclose(f) != 0) failed = true;
+  if (fstat(fd, &before) != 0) {
+    close(fd);
+    return ERR_FIL;
+  }
+  off_t size = before.st_size;
+  off_t torn = 0;
+  switch (summary_tail(fd, size, record, &torn)) {
+    case SummaryTail::whole:
+      close(fd);
+      return 0;
+    case SummaryTail::torn:
+      if (ftruncate(fd, size - torn) != 0) {
+        close(fd);
+        return ERR_FIL;
+      }
+      size -= torn;
+      break;
+    case SummaryTail::none:
+      break;
+  }
+  bool failed = !write_all(fd, record);
+  if (failed && ftruncate(fd, size) != 0) failed = true;
+  if (close(fd) != 0) failed = true;
+  if (!failed) *size_before = size;
   return failed ? ERR_FIL : 0;
 }
 

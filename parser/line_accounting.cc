@@ -53,11 +53,13 @@ int count_line(LogParser& parser) {
     day.month = time.month;
     day.day = time.day;
     parser.traffic.first_date = day;
+    // The close advanced the saved time by a second; the new day's first line keeps
+    // its own, as it has when a run resumes at it from the short state file.
+    parser.line_time = time;
   }
-  // The path tracking gets the time as it stands now (a day close added a second).
-  const int hour = parser.line_time.hour;
-  const int minute = parser.line_time.minute;
-  const int second = parser.line_time.second;
+  const int hour = time.hour;
+  const int minute = time.minute;
+  const int second = time.second;
   Traffic& traffic = parser.traffic;
 
   traffic.hits = add_count(traffic.hits, 1);

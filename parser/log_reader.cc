@@ -193,14 +193,22 @@ void wait_for_saved_second(const LogParser& parser) {
 
 int remove_hit_log(LogParser& parser) {
   int result = std::remove(kHitLogPath) == 0 ? 0 : ERR_FIL;
+  // A data folder that lets no file be removed (only its files are writable): the
+  // log is emptied instead, which the tracker, held off until now, appends to again.
+  if (result != 0 && (errno == EACCES || errno == EPERM) && truncate(kHitLogPath, 0) == 0) result = 0;
   if (result == 0) wait_for_saved_second(parser);
   parser.tracker_lock.release();
   return result;
 }
 
-int compare_line_time(LogParser& parser, char* line, const LineTime& saved) {
-  LineTime time;
-  if (split_line(parser, line) != 0 || read_line_time(parser, &time) != 0) return -1;
+namespace {
+
+// The line's time, when it splits and its date and time are in range.
+bool line_time_of(LogParser& parser, char* line, LineTime* time) {
+  return split_line(parser, line) == 0 && read_line_time(parser, time) == 0;
+}
+
+int compare_times(const LineTime& time, const LineTime& saved) {
   const int32_t mine[6] = {time.year, time.month, time.day, time.hour, time.minute, time.second};
   const int32_t other[6] = {saved.year, saved.month, saved.day, saved.hour, saved.minute, saved.second};
   for (int i = 0; i < 6; ++i) {
@@ -209,7 +217,17 @@ int compare_line_time(LogParser& parser, char* line, const LineTime& saved) {
   return 0;
 }
 
+}  // namespace
+
+int compare_line_time(LogParser& parser, char* line, const LineTime& saved) {
+  LineTime time;
+  if (!line_time_of(parser, line, &time)) return -1;
+  return compare_times(time, saved);
+}
+
 namespace {
+
+constexpr int kNoneComparable = 2;
 
 // Probes of the resume search over the hit log's bytes, through the line buffer.
 class LogProbe {
@@ -224,31 +242,46 @@ class LogProbe {
     return newline < 0 ? limit : newline + 1;
   }
 
-  // Compares the line that starts at `start` with the saved time and gives the start
-  // of the line after it. A line too long for the buffer counts as older.
-  int compare_at(LogParser& parser, int64_t start, const LineTime& saved, int64_t* next) {
+  // Compares the first line that can be compared (one that fits the buffer, splits and
+  // has a sound date and time) among the lines starting in [start, limit) with the
+  // saved time: -1 older, 0 the same second, 1 newer. `at` is that line's start and
+  // `next` the start of the line after it. Lines that cannot be compared are never
+  // counted by the reader, so they take the side of the next line that can.
+  // kNoneComparable when no line of [start, limit) can be compared.
+  int compare_from(LogParser& parser, int64_t start, int64_t limit, const LineTime& saved, int64_t* at,
+                   int64_t* next) {
     const int capacity = line_buffer_size();
-    ssize_t n = read_some_at(fd_, line_buffer, static_cast<size_t>(capacity), start);
-    if (n <= 0) {
-      if (n < 0) failed_ = true;
-      *next = size_;  // nothing readable from here on
-      return -1;
+    while (start < limit) {
+      ssize_t n = read_some_at(fd_, line_buffer, static_cast<size_t>(capacity), start);
+      if (n <= 0) {
+        if (n < 0) failed_ = true;
+        break;  // nothing readable from here on
+      }
+      int64_t after;
+      char* end = static_cast<char*>(std::memchr(line_buffer, '\n', static_cast<size_t>(n)));
+      if (end) {
+        *end = '\0';
+        after = start + (end - line_buffer) + 1;
+      } else if (n < capacity) {
+        end = line_buffer + n;  // the last line, without a line end
+        *end = '\0';
+        after = start + n;
+      } else {
+        // Too long for the buffer: the reader drops it, the search looks past it.
+        int64_t newline = find_newline(start + capacity, size_);
+        start = newline < 0 ? size_ : newline + 1;
+        continue;
+      }
+      cut_carriage_return(line_buffer, end);
+      LineTime time;
+      if (line_time_of(parser, line_buffer, &time)) {
+        *at = start;
+        *next = after;
+        return compare_times(time, saved);
+      }
+      start = after;
     }
-    char* end = static_cast<char*>(std::memchr(line_buffer, '\n', static_cast<size_t>(n)));
-    if (end) {
-      *end = '\0';
-      *next = start + (end - line_buffer) + 1;
-    } else if (n < capacity) {
-      end = line_buffer + n;  // the last line, without a line end
-      *end = '\0';
-      *next = start + n;
-    } else {
-      int64_t newline = find_newline(start + capacity, size_);
-      *next = newline < 0 ? size_ : newline + 1;
-      return -1;
-    }
-    cut_carriage_return(line_buffer, end);
-    return compare_line_time(parser, line_buffer, saved);
+    return kNoneComparable;
   }
 
  private:
@@ -280,22 +313,29 @@ int find_resume_offset(LogParser& parser, const LineTime& saved, int64_t* offset
   if (log.fd() < 0) return ERR_LOG;
   int64_t size = size_of(log.fd());
   LogProbe probe(log.fd(), size);
-  // Lower bound: every line before lo is older than the saved time; the line at hi
-  // (or the end of the log) is not. Each probe narrows [lo, hi], so the search ends.
+  // Every line before lo is older than the saved time or cannot be compared; every
+  // line from hi up to `found` cannot be compared, and the line at `found` (or the end
+  // of the log) is not older. Each probe narrows [lo, hi], so the search ends.
   int64_t lo = 0;
   int64_t hi = size;
+  int64_t found = size;
   while (lo < hi && !probe.failed()) {
     int64_t mid = lo + (hi - lo) / 2;
     int64_t start = probe.line_start_from(mid, hi);
     if (start >= hi) start = lo;  // no line starts in the upper half: look at lo itself
-    int64_t next;
-    if (probe.compare_at(parser, start, saved, &next) < 0) {
+    int64_t at = 0;
+    int64_t next = 0;
+    int c = probe.compare_from(parser, start, hi, saved, &at, &next);
+    if (c == kNoneComparable) {
+      hi = start;  // nothing in [start, hi) is counted: `found` stays the answer from there
+    } else if (c < 0) {
       lo = next;
     } else {
-      hi = start;
+      hi = at;
+      found = at;
     }
   }
   if (probe.failed()) return ERR_LOG;
-  *offset = lo;
+  *offset = found;
   return 0;
 }

@@ -33,13 +33,15 @@ int parse_log(LogParser& parser);
 // cannot be taken; or the counter's code.
 int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line);
 
-// Removes the hit log after a successful run, then lets the tracker go on; 0, or -4
-// when the log could not be removed.
+// Removes the hit log after a successful run (empties it where the data folder lets
+// no file be removed), then lets the tracker go on; 0, or -4 when neither was done.
 int remove_hit_log(LogParser& parser);
 
 // The offset of the first line of the hit log whose time is not older than the saved
-// time (the end of the log when every line is older); 0, or -6 when the log cannot be
-// opened or read. The offset is 0 on failure.
+// time (the end of the log when every line is older). Lines that cannot be compared
+// (too long for the buffer, not splitting, a damaged date or time) are passed over,
+// wherever they stand. 0, or -6 when the log cannot be opened or read. The offset is
+// 0 on failure.
 int find_resume_offset(LogParser& parser, const LineTime& saved, int64_t* offset);
 
 // Splits the line (in place) and compares its time with the saved time: -1 when older

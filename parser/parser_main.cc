@@ -13,6 +13,7 @@
 #include "parser/log_format.h"
 #include "parser/log_parser.h"
 #include "parser/log_reader.h"
+#include "parser/stale_files.h"
 #include "parser/status_page.h"
 
 namespace {
@@ -48,9 +49,15 @@ int main() {
     show_parser_error(ERR_FIL);
     return 0;
   }
+  // What killed runs left: the working folder's status page before the
+  // configuration names the page's own folder.
+  remove_stale_files(status_page_path());
   LogParser parser;
   int result = config.load();
-  if (result == 0) result = compile_format(parser);
+  if (result == 0) {
+    remove_stale_files(status_page_path());
+    result = compile_format(parser);
+  }
   if (result == 0) result = parse_log(parser);
   if (result == 0) {
     remove_hit_log(parser);

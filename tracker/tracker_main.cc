@@ -83,13 +83,12 @@ void answer_redirect(const char* dir) {
   std::fflush(stdout);
 }
 
-// Appends the hit to the hit log; the caller holds the lock. 0 or kTrackerFileError.
-int record_hit(TrackerQuery& query) {
+// Appends the hit of the client's host (none: has_host false) to the hit log; the
+// caller holds the lock. 0 or kTrackerFileError.
+int record_hit(TrackerQuery& query, const std::string& host, bool has_host) {
   HitLine hit;
   const char* address = std::getenv("REMOTE_ADDR");
   hit.address = address ? address : "-";
-  std::string host;
-  const bool has_host = client_host(host);
   hit.host = host.c_str();
   const char* referer = std::getenv("HTTP_REFERER");
   hit.page = page_from_referer(referer ? referer : "-");
@@ -130,12 +129,16 @@ int main() {
     log_tracker_error(kTrackerInputError, start);
     return 0;
   }
+  // The name lookup can take seconds: it is made before the lock, which every other
+  // hit of the site waits for.
+  std::string host;
+  const bool has_host = client_host(host);
   const int lock = take_tracker_lock();
   if (lock < 0) {
     log_tracker_error(kTrackerFileError, start);
     return 0;
   }
-  const int status = record_hit(query);
+  const int status = record_hit(query, host, has_host);
   if (status != 0) log_tracker_error(status, start);
   close(lock);
   return 0;

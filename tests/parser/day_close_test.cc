@@ -100,16 +100,17 @@ TEST_F(DayClose, LastSecondOfTheDayIsSavedAsSixty) {
                                          hit_line(5, 18, 0, 0, 0, "192.0.2.9", "/new.html")}));
   ASSERT_EQ(run_parse(), 0);
   EXPECT_NE(ScratchDir::read("data/20030517.log").find("\nPGS\n0 1 /\n\n"), std::string::npos);
-  // The only line of the new day was advanced at the day's close and again at the end.
-  EXPECT_EQ(ScratchDir::read(kStateFilePath).substr(0, 21), "DAT 2003 5 18 0 0 2\n\n");
+  // The only line of the new day keeps its own time through the day's close.
+  EXPECT_EQ(ScratchDir::read(kStateFilePath).substr(0, 21), "DAT 2003 5 18 0 0 1\n\n");
 }
 
-TEST_F(DayClose, FirstLineOfANewDayEntersThePathsOneSecondLater) {
+TEST_F(DayClose, FirstLineOfANewDayEntersThePathsAtItsOwnTime) {
+  // As it does when a run resumes at that line from the short state file.
   ASSERT_EQ(count(hit_line(5, 17, 10, 0, 0, "192.0.2.1", "/")), 0);
   ASSERT_EQ(count(hit_line(5, 18, 9, 30, 7, "192.0.2.1", "/next.html")), 0);
-  EXPECT_EQ(parser.line_time.second, 8);
+  EXPECT_EQ(parser.line_time.second, 7);
   ASSERT_EQ(parser.paths.session_count, 1);
-  EXPECT_EQ(parser.paths.sessions[0]->second, 8);
+  EXPECT_EQ(parser.paths.sessions[0]->second, 7);
   EXPECT_EQ(parser.traffic.hits, 1);
   EXPECT_EQ(parser.traffic.first_date.day, 18);
   // The short state file holds the first line's own time.
@@ -240,6 +241,65 @@ TEST_F(DayClose, ShortStateThatCannotBeWrittenTakesTheSummaryRecordBack) {
   EXPECT_EQ(read_hit_log(parser, 0, count_line), ERR_FIL);
   EXPECT_EQ(ScratchDir::read(kSummaryFilePath), "earlier\n");
   clear_day(parser);
+}
+
+TEST_F(DayClose, CountsNearTheLimitInADamagedStateSaturate) {
+  struct Case {
+    const char* state;
+    int hour, minute, second;
+    const char* visits_line;
+  } cases[] = {
+      // A visit count at the limit, then a pause beyond the session timeout.
+      {"VIS\n 2799027152\n", 5, 0, 1, "\nVIS\n0 2147483647 0 5 0 1 0.0.0\n"},
+      // A timed-views count at the limit, then a timed pause on that page.
+      {"VIS\n0 1 0 0 0 0 5.2147483647.0\n", 0, 0, 1, "\nVIS\n0 1 1 0 0 1 5.2147483647.1 0.0.0\n"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir::write(kStateFilePath, std::string("DAT 2003 5 17 0 0 0\n\n") + c.state);
+    ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, c.hour, c.minute, c.second, "192.0.2.1", "/")}));
+    ASSERT_EQ(run_parse(), 0) << c.state;
+    EXPECT_NE(ScratchDir::read(kStateFilePath).find(c.visits_line), std::string::npos)
+        << ScratchDir::read(kStateFilePath);
+  }
+}
+
+TEST_F(DayClose, ClosingADayAgainNeverStoresItTwice) {
+  // A run stopped after the day's record was appended but before the short state file
+  // was written leaves the old state: the next run closes the same day once more.
+  const std::string log = lines({hit_line(5, 17, 10, 0, 0, "192.0.2.1", "/"),
+                                 hit_line(5, 17, 10, 0, 5, "192.0.2.2", "/a.html"),
+                                 hit_line(5, 18, 8, 0, 0, "192.0.2.1", "/b.html")});
+  ScratchDir::write(kHitLogPath, log);
+  ASSERT_EQ(run_parse(), 0);
+  const std::string record = ScratchDir::read(kSummaryFilePath);
+  const std::string day_file = ScratchDir::read("data/20030517.log");
+  const std::string state = ScratchDir::read(kStateFilePath);
+  ASSERT_EQ(record.compare(0, 14, "DAT 2003 5 17\n"), 0);
+  const std::string earlier = "DAT 2003 5 16\nTRF 1 0 0\n\n";
+  const std::string other = "DAT 2003 5 17\nTRF 9 0 0\n\n";  // the same day, other figures
+  struct Case {
+    std::string before;  // the summary file the stopped run left
+    std::string after;   // what it holds once the day is closed again
+  } cases[] = {
+      {"", record},
+      {record, record},
+      {earlier + record, earlier + record},
+      {record.substr(0, 1), record},                   // an append cut off anywhere
+      {earlier + record.substr(0, 20), earlier + record},
+      {earlier + record.substr(0, record.size() - 1), earlier + record},
+      {other, other + record},                          // a different record is not this one
+      {record + earlier, record + earlier + record},    // nor one that is not the last
+      {"earlier\n", "earlier\n" + record},
+  };
+  for (const Case& c : cases) {
+    ScratchDir::write(kSummaryFilePath, c.before);
+    std::remove(kStateFilePath);
+    ScratchDir::write(kHitLogPath, log);
+    ASSERT_EQ(run_parse(), 0);
+    EXPECT_EQ(ScratchDir::read(kSummaryFilePath), c.after) << c.before;
+    EXPECT_EQ(ScratchDir::read("data/20030517.log"), day_file);
+    EXPECT_EQ(ScratchDir::read(kStateFilePath), state);
+  }
 }
 
 }  // namespace

@@ -122,6 +122,55 @@ TEST_F(ResumeSearch, EveryLineAndEverySavedTimeMatchesALinearScan) {
   }
 }
 
+TEST_F(ResumeSearch, LinesThatCannotBeComparedAreLookedPastWhereverTheyStand) {
+  // Random logs in time order with lines the reader never counts strewn among the
+  // good ones: lines too long for the buffer, lines that do not split, damaged times.
+  // The search must still give the first good line that is not older.
+  const int capacity = line_buffer_size();
+  const std::string prefix = hit(17, 12, 0, 0, "");
+  uint32_t seed = 777;
+  auto next = [&seed]() {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7fff;
+  };
+  for (int round = 0; round < 40; ++round) {
+    std::string log;
+    std::vector<int64_t> offsets;  // of the good lines
+    std::vector<int> seconds;
+    int count = 1 + static_cast<int>(next() % 60);
+    int second = 0;
+    for (int i = 0; i < count; ++i) {
+      while (next() % 3 == 0) {
+        switch (next() % 5) {
+          case 0: log += hit(17, 12, 0, 0, std::string(capacity + next() % 300, 'L')) + "\n"; break;
+          case 1: log += hit(17, 12, 0, 0, std::string(capacity - prefix.size() - 1, 'x')) + "\"\n"; break;
+          case 2: log += "not a hit line\n"; break;
+          case 3: log += "05/17/2003 12:00:61 198.51.100.4 h \"/\" \"-\" \"x\"\n"; break;
+          default: log += "\n"; break;
+        }
+      }
+      second += static_cast<int>(next() % 3);
+      // Good lines of every length the buffer can take, up to the last byte.
+      size_t agent = next() % 4 == 0 ? capacity - prefix.size() - 1 : 1 + next() % 100;
+      offsets.push_back(static_cast<int64_t>(log.size()));
+      seconds.push_back(second);
+      log += hit(17, 12, second / 60, second % 60, std::string(agent, 'a')) + "\n";
+    }
+    if (next() % 2) log += hit(17, 12, 0, 0, std::string(2 * capacity, 'T'));  // a long last line
+    ScratchDir::write(kHitLogPath, log);
+    for (int saved = 0; saved <= second + 1; ++saved) {
+      int64_t expected = static_cast<int64_t>(log.size());
+      for (int i = 0; i < count; ++i) {
+        if (seconds[i] >= saved) {
+          expected = offsets[i];
+          break;
+        }
+      }
+      ASSERT_EQ(search(at(17, 12, saved / 60, saved % 60)), expected) << "round " << round << " saved " << saved;
+    }
+  }
+}
+
 TEST_F(ResumeSearch, EndsOnLogsWithoutUsableLines) {
   const int capacity = line_buffer_size();
   const LineTime saved = at(17, 10, 0, 6);

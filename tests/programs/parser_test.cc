@@ -1,10 +1,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 
 #include "parser/expected_pages.h"
@@ -148,6 +150,37 @@ TEST(ParserProgram, ResumesAfterAFailedRunWithoutCountingTwice) {
   EXPECT_FALSE(box.exists("data/qmy.log"));
   std::string state = box.read_file("data/tmp.log");
   EXPECT_NE(state.find("\nTRF 2 "), std::string::npos) << state;
+}
+
+TEST(ParserProgram, RemovesWhatKilledRunsLeftAndNothingElse) {
+  CgiSandbox box;
+  install(box, "DIR /stats/\n");
+  ASSERT_EQ(mkdir(box.path("stats").c_str(), 0755), 0);
+  box.write_file("data/qmy.log", kLog);
+  const struct {
+    const char* name;
+    bool stays;
+  } files[] = {
+      {"data/20261120.log.XD6VW5", false}, {"data/tmp.log.a1B2c3", false},
+      {"stats/status.html.Qw3rTy", false}, {"status.html.Zx9Cv8", false},
+      {"config.cfg.Old123", false},        {"dat_acp.cfg.Old456", false},
+      {"config.cfg.New123", true},         // perhaps a save in progress
+      {"data/sts.log.A1b2C3", true},       {"data/notes.log.A1b2C3", true},
+      {"data/tmp.log.A1b2C", true},        {"data/tmp.log.A1b-C3", true},
+      {"stats/other.html.A1b2C3", true},   {"data/2026.log.bak", true},
+  };
+  for (const auto& f : files) box.write_file(f.name, "left\n");
+  ASSERT_EQ(mkdir(box.path("data/tmp.log.Folder").c_str(), 0755), 0);
+  const time_t long_ago = time(nullptr) - 120;
+  for (const char* old : {"config.cfg.Old123", "dat_acp.cfg.Old456"}) {
+    struct timeval times[2] = {{long_ago, 0}, {long_ago, 0}};
+    ASSERT_EQ(utimes(box.path(old).c_str(), times), 0);
+  }
+  CgiResult r = box.run(kParser, {{"DOCUMENT_ROOT", box.dir()}});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_NE(box.read_file("stats/status.html").find("Finished parsing log file"), std::string::npos);
+  for (const auto& f : files) EXPECT_EQ(box.exists(f.name), f.stays) << f.name;
+  EXPECT_TRUE(box.exists("data/tmp.log.Folder"));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/cgi_harness.h"
+#include "support/step_hooks.h"
 
 namespace {
 
@@ -468,6 +469,33 @@ TEST(Tracker, WaitsForTheLockAndStampsAfterIt) {
   time_t error_stamp = stamp_time(failing.read_file("data/err.log"));
   EXPECT_GE(error_stamp, started);
   EXPECT_LT(error_stamp, released);
+}
+
+TEST(Tracker, LooksTheNameUpBeforeTakingTheLock) {
+  // A slow lookup must not hold up every other hit of the site: while another
+  // process holds the lock, the waiting tracker has already looked the name up.
+  CgiSandbox box;
+  HeldLock held(box.path("data/stt.lck"));
+  ASSERT_TRUE(held.locked());
+  CgiEnv env = hit_env("dir=d&ref=r");
+  env.erase("REMOTE_HOST");
+  env["REMOTE_ADDR"] = "192.0.2.50";
+  env["QM_LOOKUP_MARK"] = box.path("looked-up");
+  preload_step_hooks(env);
+  pid_t pid = box.start(tracker(), env);
+  for (int tries = 0; tries < 1000 && !box.exists("looked-up"); ++tries) usleep(10 * 1000);
+  EXPECT_TRUE(box.exists("looked-up"));
+  EXPECT_FALSE(box.exists("data/qmy.log"));
+  time_t released = time(nullptr);
+  held.release();
+  EXPECT_EQ(CgiSandbox::finish(pid), 0);
+  // Stamped and written under the lock, with the name found.
+  std::string line = box.read_file("data/qmy.log");
+  std::vector<std::string> fields = hit_fields(line);
+  ASSERT_EQ(fields.size(), 11u) << line;
+  EXPECT_EQ(fields[6], "192.0.2.50");
+  EXPECT_EQ(fields[7], "looked-up.example");
+  EXPECT_GE(stamp_time(line), released);
 }
 
 TEST(Tracker, HundredAtOnceLandAsIntactLines) {

@@ -1,6 +1,7 @@
 #include "support/cgi_harness.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,6 +78,7 @@ pid_t CgiSandbox::spawn(const std::string& program, const CgiEnv& env, const std
   close(in);
   close(out);
   close(err);
+  if (switch_user_ && (setgroups(0, nullptr) != 0 || setgid(gid_) != 0 || setuid(uid_) != 0)) _exit(126);
   std::string name = program.substr(program.rfind('/') + 1);
   execle(program.c_str(), name.c_str(), static_cast<char*>(nullptr), envp.data());
   _exit(127);

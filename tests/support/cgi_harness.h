@@ -39,6 +39,14 @@ class CgiSandbox {
   // Runs the program to its end.
   CgiResult run(const std::string& program, const CgiEnv& env, const std::string& input = "") const;
 
+  // Runs the programs of later calls as this user (the tests that need the permission
+  // bits to bite, when they run as root).
+  void run_as(uid_t uid, gid_t gid) {
+    switch_user_ = true;
+    uid_ = uid;
+    gid_ = gid;
+  }
+
   // Starts the program without waiting (output discarded); finish() waits for it.
   pid_t start(const std::string& program, const CgiEnv& env) const;
   static int finish(pid_t pid);
@@ -48,6 +56,9 @@ class CgiSandbox {
               const std::string& out_path, const std::string& err_path) const;
   std::string dir_;
   std::string scratch_;
+  bool switch_user_ = false;
+  uid_t uid_ = 0;
+  gid_t gid_ = 0;
 };
 
 #endif

@@ -1,0 +1,249 @@
+// A parse killed at any moment and run again ends with the statistics of a parse that
+// was never interrupted, and leaves no temporary file behind.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/cgi_harness.h"
+#include "support/folder_listing.h"
+#include "support/step_hooks.h"
+
+namespace {
+
+const std::string kParser = program_path("parser/parser.cgi");
+
+using Files = std::map<std::string, std::string>;  // relative path -> content
+
+uint32_t next_random(uint32_t& seed) {
+  seed = seed * 1103515245u + 12345u;
+  return (seed >> 16) & 0x7fff;
+}
+
+// Hit lines of the days from..to of May 2003, in time order: visitors coming back
+// along paths of a few pages, with referrers and agents.
+std::string hit_log(int from_day, int to_day, int per_day, uint32_t seed, int first_hour, int last_hour) {
+  static const char* const pages[] = {"/", "/a.html", "/b.html?x=1", "/c/", "/d.html", "/e.html#top"};
+  static const char* const agents[] = {"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)",
+                                       "Mozilla/5.0 (X11; Linux x86_64)", "Opera/9.80 (Macintosh)"};
+  std::string log;
+  for (int day = from_day; day <= to_day; ++day) {
+    std::vector<int> seconds;
+    for (int i = 0; i < per_day; ++i) {
+      int span = (last_hour - first_hour + 1) * 3600;
+      seconds.push_back(first_hour * 3600 + static_cast<int>((next_random(seed) * 32768u + next_random(seed)) % span));
+    }
+    std::sort(seconds.begin(), seconds.end());
+    // The day's first visitor comes back at once: that pause is timed.
+    seconds[0] = first_hour * 3600 + 5;
+    seconds[1] = first_hour * 3600 + 35;
+    for (size_t i = 0; i < seconds.size(); ++i) {
+      const int s = seconds[i];
+      int visitor = i < 2 ? 24 : static_cast<int>(next_random(seed) % 25);
+      char line[512];
+      std::snprintf(line, sizeof line, "05/%2.2i/2003 %2.2i:%2.2i:%2.2i 192.0.2.%i v%i.example.%s \"%s\" \"%s\" \"%s\"\n",
+                    day, s / 3600, s / 60 % 60, s % 60, visitor, visitor, visitor % 2 ? "net" : "de",
+                    pages[next_random(seed) % 6],
+                    next_random(seed) % 3 ? "-" : "http://www.Search.example/?q=word",
+                    agents[visitor % 3]);
+      log += line;
+    }
+  }
+  return log;
+}
+
+void install(const CgiSandbox& box) {
+  box.write_file("config.cfg", "");
+  box.write_file("formats.cfg", "");
+  box.write_file("dat_acp.cfg", "");
+}
+
+Files files_of(const CgiSandbox& box) {
+  Files files;
+  for (const std::string& name : names_in(box.dir())) {
+    if (name != "data") files[name] = box.read_file(name);
+  }
+  for (const std::string& name : names_in(box.path("data"))) files["data/" + name] = box.read_file("data/" + name);
+  return files;
+}
+
+void restore(const CgiSandbox& box, const Files& files) {
+  for (const auto& [name, content] : files) box.write_file(name, content);
+}
+
+// The statistics databases: the summary, the state file and the day files.
+Files statistics_of(const CgiSandbox& box) {
+  Files stats;
+  for (const std::string& name : names_in(box.path("data"))) {
+    if (name == "qmy.log" || name == "err.log" || name == "prs.lck" || name == "stt.lck") continue;
+    stats[name] = box.read_file("data/" + name);
+  }
+  return stats;
+}
+
+// Names that are not the installation's nor the databases': temporary files, say.
+std::vector<std::string> strays(const CgiSandbox& box) {
+  static const std::set<std::string> top = {"config.cfg", "formats.cfg", "dat_acp.cfg", "status.html", "data"};
+  static const std::set<std::string> data = {"qmy.log", "err.log", "prs.lck", "stt.lck", "sts.log", "tmp.log"};
+  std::vector<std::string> found;
+  for (const std::string& name : names_in(box.dir())) {
+    if (!top.count(name)) found.push_back(name);
+  }
+  for (const std::string& name : names_in(box.path("data"))) {
+    bool day_file = name.size() == 12 && name.compare(8, 4, ".log") == 0 &&
+                    name.find_first_not_of("0123456789") == 8;
+    if (!data.count(name) && !day_file) found.push_back("data/" + name);
+  }
+  return found;
+}
+
+std::vector<std::string> sorted_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// The state file's head with its saved second one later.
+std::string one_second_later(const std::string& state) {
+  size_t end = state.find('\n');
+  size_t blank = state.rfind(' ', end);
+  if (end == std::string::npos || blank == std::string::npos) return state;
+  return state.substr(0, blank + 1) + std::to_string(std::stoi(state.substr(blank + 1, end - blank - 1)) + 1) +
+         state.substr(end);
+}
+
+// Equal statistics: the summary byte for byte, the same lines in every other file
+// (a state file reloaded in full rebuilds its path tree in another child order), and,
+// where `later_allowed`, a saved time one second later (a rerun that reloads the full
+// state file counts nothing and saves once more).
+void expect_same_statistics(const Files& expected, const Files& got, bool later_allowed, const std::string& trial) {
+  std::set<std::string> expected_names, got_names;
+  for (const auto& entry : expected) expected_names.insert(entry.first);
+  for (const auto& entry : got) got_names.insert(entry.first);
+  ASSERT_EQ(got_names, expected_names) << trial;
+  for (const auto& [name, content] : expected) {
+    const std::string& mine = got.at(name);
+    if (name == "sts.log") {
+      EXPECT_EQ(mine, content) << trial;
+    } else if (name == "tmp.log" && later_allowed && sorted_lines(mine) == sorted_lines(one_second_later(content))) {
+      continue;
+    } else {
+      EXPECT_EQ(sorted_lines(mine), sorted_lines(content)) << trial << ": " << name;
+    }
+  }
+}
+
+class CrashSafety : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A first run leaves the second day in the state file; the log then holds the
+    // rest of that day and three more.
+    CgiSandbox box;
+    install(box);
+    // Busy mornings: most pauses are timed, also that of each day's first visitor.
+    box.write_file("data/qmy.log", hit_log(16, 16, 150, 7, 8, 11) + hit_log(17, 17, 80, 8, 8, 9));
+    ASSERT_EQ(box.run(kParser, {}).exit_status, 0);
+    ASSERT_FALSE(box.exists("data/qmy.log"));
+    box.write_file("data/qmy.log", hit_log(17, 17, 80, 9, 10, 12) + hit_log(18, 20, 150, 10, 8, 11));
+    start = files_of(box);
+    ASSERT_TRUE(start.count("data/tmp.log") && start.count("data/sts.log"));
+
+    auto began = std::chrono::steady_clock::now();
+    ASSERT_EQ(box.run(kParser, {}).exit_status, 0);
+    run_time = std::chrono::steady_clock::now() - began;
+    expected = statistics_of(box);
+    ASSERT_EQ(expected.size(), 6u);  // summary, state, four day files
+    ASSERT_TRUE(strays(box).empty());
+  }
+
+  // Runs the parser again to its end, then compares with the uninterrupted run.
+  void rerun_and_compare(CgiSandbox& box, bool later_allowed, const std::string& trial) {
+    EXPECT_EQ(box.run(kParser, {}).exit_status, 0) << trial;
+    EXPECT_FALSE(box.exists("data/qmy.log")) << trial;
+    expect_same_statistics(expected, statistics_of(box), later_allowed, trial);
+    EXPECT_EQ(strays(box), std::vector<std::string>{}) << trial;
+  }
+
+  Files start;
+  Files expected;
+  std::chrono::steady_clock::duration run_time{};
+};
+
+TEST_F(CrashSafety, KilledBeforeAndAfterEveryWriteStep) {
+  // The write steps of the run: every rename, removal and append.
+  std::vector<std::string> steps;
+  {
+    CgiSandbox box;
+    restore(box, start);
+    CgiEnv env;
+    preload_step_hooks(env);
+    env["QM_STEPS_LOG"] = box.path("../steps");
+    ASSERT_EQ(box.run(kParser, env).exit_status, 0);
+    std::istringstream in(box.read_file("../steps"));
+    for (std::string line; std::getline(in, line);) steps.push_back(line);
+    expect_same_statistics(expected, statistics_of(box), false, "run with the hooks");
+  }
+  // Three day closes (a day file, an append, a short state file each), the full state
+  // file, the completion page, the removal of the hit log.
+  ASSERT_EQ(steps.size(), 12u);
+  int last_state = 0;
+  for (size_t k = 0; k < steps.size(); ++k) {
+    if (steps[k].find("rename data/tmp.log.") != std::string::npos) last_state = static_cast<int>(k) + 1;
+  }
+  int left_temporaries = 0;
+  const int points = 2 * static_cast<int>(steps.size());
+  for (int point = 1; point <= points; ++point) {
+    const std::string trial = "kill at point " + std::to_string(point) + " (" +
+                              (point % 2 ? "before " : "after ") + steps[(point - 1) / 2] + ")";
+    CgiSandbox box;
+    restore(box, start);
+    CgiEnv env;
+    preload_step_hooks(env);
+    env["QM_KILL_AT"] = std::to_string(point);
+    ASSERT_EQ(box.run(kParser, env).exit_status, -1) << trial;  // killed
+    if (!strays(box).empty()) ++left_temporaries;
+    rerun_and_compare(box, point >= 2 * last_state, trial);
+  }
+  std::cout << "crash safety: " << steps.size() << " write steps, " << points << " deterministic kills, "
+            << left_temporaries << " left temporary files, "
+            << (HasFailure() ? "some reruns differ" : "all reruns equal") << "\n";
+}
+
+TEST_F(CrashSafety, KilledAtRandomMoments) {
+  const int kTrials = 100;
+  const auto window = std::chrono::duration_cast<std::chrono::microseconds>(run_time).count();
+  uint32_t seed = 4242;
+  int killed = 0, left_temporaries = 0, stored_some = 0;
+  for (int trial = 0; trial < kTrials; ++trial) {
+    CgiSandbox box;
+    restore(box, start);
+    const long delay = static_cast<long>((next_random(seed) * 32768u + next_random(seed)) % (window + 1));
+    pid_t pid = box.start(kParser, {});
+    usleep(static_cast<useconds_t>(delay));
+    kill(pid, SIGKILL);
+    if (CgiSandbox::finish(pid) == -1) {
+      ++killed;
+      if (!strays(box).empty()) ++left_temporaries;
+      if (box.read_file("data/sts.log") != start.at("data/sts.log")) ++stored_some;
+    }
+    rerun_and_compare(box, true, "random kill after " + std::to_string(delay) + " us");
+  }
+  std::cout << "crash safety: " << kTrials << " random kills within " << window << " us, " << killed
+            << " ended the run (" << stored_some << " of them after a day was stored, " << left_temporaries
+            << " leaving temporary files), " << (HasFailure() ? "some reruns differ" : "all reruns equal") << "\n";
+}
+
+}  // namespace
