@@ -243,12 +243,14 @@ Canvas top_icon() {
   return c;
 }
 
-// The arrow between the pages of a visitor's path, on a transparent ground.
+// The arrow between the pages of a visitor's path, on a transparent ground. The
+// page aligns the image's bottom with the bottom of the text, so the arrow sits in
+// the upper rows, at the height of the letters.
 Canvas path_arrow() {
-  Canvas c(12, 9, kWhite);
+  Canvas c(12, 12, kWhite);
   c.set_transparent();
-  c.fill(0, 3, 7, 3, kDark);
-  for (int col = 0; col < 5; ++col) c.fill(7 + col, col, 1, 9 - 2 * col, kDark);
+  c.fill(0, 4, 7, 3, kDark);
+  for (int col = 0; col < 5; ++col) c.fill(7 + col, 1 + col, 1, 9 - 2 * col, kDark);
   return c;
 }
 
