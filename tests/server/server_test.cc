@@ -140,7 +140,8 @@ TEST(WebServer, ParseThroughTheReportProgramAndReportsOfTheTraffic) {
   std::string today = report(served, {{"type", "cday"}});
   EXPECT_NE(today.find(summary_row("Unique Visitors", 3)), std::string::npos) << today;
   EXPECT_NE(today.find(summary_row("Page Views", 6)), std::string::npos);
-  EXPECT_NE(today.find("<td align=left>/products.html</td><td>00:00</td><td>2</td>"), std::string::npos);
+  // Two views of the page, whatever the time spent on it.
+  EXPECT_TRUE(std::regex_search(today, std::regex("<td align=left>/products.html</td><td>\\d\\d:\\d\\d</td><td>2</td>")));
 
   // A custom frame of the closed day before.
   std::string y = std::to_string(yesterday.year), m = std::to_string(yesterday.month),
