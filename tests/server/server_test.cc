@@ -155,14 +155,12 @@ TEST(WebServer, ParseThroughTheReportProgramAndReportsOfTheTraffic) {
   EXPECT_NE(wrong.body.find("Invalid program password."), std::string::npos) << wrong.body;
 }
 
-TEST(WebServer, PrivateFilesAndTheParserAreRefusedHoweverTheyAreAsked) {
-  ServedInstallation served;
-  START_SERVED(served);
-  send_todays_traffic(served);
+// Asks a server on the port for every private file in many spellings and posts to
+// the parser: all refused, no parse started, the public pages still served.
+void expect_private_files_refused(const ServedInstallation& served, int port) {
   const std::string log = served.read("data/qmy.log");
   ASSERT_FALSE(log.empty());
   const std::string status_before = served.read("status.html");
-
   const char* refused[] = {
       "/quillmoray/config.cfg",        "/quillmoray/dat_acp.cfg",      "/quillmoray/formats.cfg",
       "/quillmoray/dat_dom.cfg",       "/quillmoray/data/qmy.log",     "/quillmoray/data/",
@@ -170,28 +168,62 @@ TEST(WebServer, PrivateFilesAndTheParserAreRefusedHoweverTheyAreAsked) {
       "/quillmoray/parser.cgi?VERSION", "/quillmoray/parser.cgi/x",    "/quillmoray/.htaccess",
       "/quillmoray/%63onfig.cfg",      "/quillmoray/config%2ecfg",     "//quillmoray/config.cfg",
       "/quillmoray/./config.cfg",      "/quillmoray/imgs/../config.cfg", "/quillmoray/config.cfg/",
-      "/quillmoray/config.cfg/x",      "/quillmoray/%64ata/qmy.log",   "/quillmoray//data/qmy.log",
+      "/quillmoray/config.cfg/x",      "/quillmoray/%64ata/qmy.log",   "/quillmoray/data//qmy.log",
       "/quillmoray/data/%2e%2e/config.cfg",
   };
   for (const char* target : refused) {
-    HttpResponse answer = served.get(target);
+    HttpRequest request;
+    request.target = target;
+    HttpResponse answer = http_request(port, request);
     EXPECT_TRUE(answer.status == 403 || answer.status == 404 || answer.status == 400)
         << target << " gave " << answer.status;
     EXPECT_EQ(answer.body.find("PSW"), std::string::npos) << target;
     EXPECT_EQ(answer.body.find("Mozilla/5.0"), std::string::npos) << target;
   }
   for (const char* target : {"/quillmoray/parser.cgi", "/quillmoray/parser.cgi/x", "/quillmoray/%70arser.cgi"}) {
-    HttpResponse answer = served.post(target, "");
-    EXPECT_EQ(answer.status, 403) << target;
+    HttpRequest request;
+    request.method = "POST";
+    request.target = target;
+    EXPECT_EQ(http_request(port, request).status, 403) << target;
   }
   // No parse ran: the hit log and the status page are as they were.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(served.read("data/qmy.log"), log);
   EXPECT_EQ(served.read("status.html"), status_before);
-  // What the installation shows stays reachable.
   for (const char* target : {"/quillmoray/", "/quillmoray/login.html", "/quillmoray/styles.css"}) {
-    EXPECT_EQ(served.get(target).status, 200) << target;
+    HttpRequest request;
+    request.target = target;
+    EXPECT_EQ(http_request(port, request).status, 200) << target;
   }
+  HttpRequest login;
+  login.method = "POST";
+  login.target = "/quillmoray/report.cgi";
+  login.body = form_body({{"pass", kPassword}, {"type", "login"}});
+  EXPECT_NE(http_request(port, login).body.find("Generating HTML Reports"), std::string::npos);
+}
+
+TEST(WebServer, PrivateFilesAndTheParserAreRefusedHoweverTheyAreAsked) {
+  ServedInstallation served;
+  START_SERVED(served);
+  send_todays_traffic(served);
+  expect_private_files_refused(served, served.port());
+}
+
+// The same rules for Apache, in the installation's .htaccess files.
+TEST(WebServer, ApacheRulesRefuseTheSameFiles) {
+  if (apache_program().empty()) GTEST_SKIP() << "apache2 is not installed";
+  ServedInstallation served;
+  START_SERVED(served);
+  send_todays_traffic(served);
+  int port = served.start_apache();
+  ASSERT_NE(port, 0) << served.error();
+  HttpRequest hit;
+  hit.target = "/quillmoray/tracker.cgi?dir=" + served.url() + "&ref=";
+  hit.referer = served.site() + "/apache.html";
+  HttpResponse answer = http_request(port, hit);
+  EXPECT_EQ(answer.status, 302);
+  EXPECT_NE(served.read("data/qmy.log").find("\"/apache.html\" \"-\""), std::string::npos);
+  expect_private_files_refused(served, port);
 }
 
 TEST(WebServer, TheWebServersUserCanWriteOnlyWhatTheProgramsWrite) {

@@ -151,6 +151,8 @@ std::string form_body(const std::vector<std::pair<std::string, std::string>>& fi
   return out;
 }
 
+std::string apache_program() { return access("/usr/sbin/apache2", X_OK) == 0 ? "/usr/sbin/apache2" : ""; }
+
 std::string lighttpd_program() {
   for (const char* path : {"/usr/sbin/lighttpd", "/usr/local/sbin/lighttpd", "/usr/bin/lighttpd"}) {
     if (access(path, X_OK) == 0) return path;
@@ -159,6 +161,7 @@ std::string lighttpd_program() {
 }
 
 ServedInstallation::~ServedInstallation() {
+  stop_daemon(apache_);
   stop_server();
   if (!prefix_.empty()) {
     std::error_code ignored;
@@ -212,53 +215,85 @@ bool ServedInstallation::install() {
   return true;
 }
 
-bool ServedInstallation::start_server() {
-  std::string program = lighttpd_program();
-  std::string config = prefix_ + "/lighttpd/server.conf";
-  std::string log = prefix_ + "/lighttpd/stderr.log";
-  server_ = fork();
-  if (server_ < 0) {
-    error_ = "fork failed";
-    return false;
+namespace {
+
+// Starts a server in the foreground of a child process, its output in the log; its
+// process id once it accepts connections on the port, else -1 with the reason.
+pid_t start_daemon(const std::vector<std::string>& command, const std::string& log, int port, std::string* error) {
+  pid_t pid = fork();
+  if (pid < 0) {
+    *error = "fork failed";
+    return -1;
   }
-  if (server_ == 0) {
+  if (pid == 0) {
     int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (out >= 0) {
       dup2(out, 1);
       dup2(out, 2);
     }
-    execl(program.c_str(), program.c_str(), "-D", "-f", config.c_str(), static_cast<char*>(nullptr));
+    std::vector<char*> argv;
+    for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
     _exit(127);
   }
   for (int i = 0; i < 100; ++i) {
-    if (accepts(port_)) return true;
+    if (accepts(port)) return pid;
     int status = 0;
-    if (waitpid(server_, &status, WNOHANG) == server_) {
-      server_ = -1;
-      error_ = "lighttpd ended at its start:\n" + file_text(log);
-      return false;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      *error = command[0] + " ended at its start:\n" + file_text(log);
+      return -1;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  error_ = "lighttpd does not answer:\n" + file_text(log);
-  stop_server();
-  return false;
+  *error = command[0] + " does not answer:\n" + file_text(log);
+  stop_daemon(pid);
+  return -1;
+}
+
+}  // namespace
+
+void stop_daemon(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  int status = 0;
+  for (int i = 0; i < 100; ++i) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+}
+
+bool ServedInstallation::start_server() {
+  server_ = start_daemon({lighttpd_program(), "-D", "-f", prefix_ + "/lighttpd/server.conf"},
+                         prefix_ + "/lighttpd/stderr.log", port_, &error_);
+  return server_ > 0;
 }
 
 void ServedInstallation::stop_server() {
-  if (server_ <= 0) return;
-  kill(server_, SIGTERM);
-  int status = 0;
-  for (int i = 0; i < 100; ++i) {
-    if (waitpid(server_, &status, WNOHANG) == server_) {
-      server_ = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  kill(server_, SIGKILL);
-  waitpid(server_, &status, 0);
+  stop_daemon(server_);
   server_ = -1;
+}
+
+int ServedInstallation::start_apache() {
+  const std::string root = prefix_ + "/apache";
+  std::filesystem::create_directories(root);
+  const int port = free_port();
+  const std::string modules = "/usr/lib/apache2/modules/";
+  std::ofstream conf(root + "/httpd.conf");
+  conf << "ServerRoot " << root << "\nServerName 127.0.0.1\nListen 127.0.0.1:" << port << "\n"
+       << "PidFile " << root << "/httpd.pid\nErrorLog " << root << "/error.log\n";
+  for (const char* module : {"mpm_prefork", "authz_core", "mime", "dir", "cgi"}) {
+    conf << "LoadModule " << module << "_module " << modules << "mod_" << module << ".so\n";
+  }
+  if (geteuid() == 0) conf << "User " << web_user_ << "\nGroup " << web_user_ << "\n";
+  conf << "TypesConfig /etc/mime.types\nDocumentRoot " << prefix_ << "/www\n"
+       << "<Directory />\n  AllowOverride None\n  Require all granted\n</Directory>\n"
+       << "<Directory " << folder() << ">\n  AllowOverride All\n</Directory>\n";
+  conf.close();
+  apache_ = start_daemon({apache_program(), "-X", "-f", root + "/httpd.conf"}, root + "/stderr.log", port, &error_);
+  return apache_ > 0 ? port : 0;
 }
 
 HttpResponse ServedInstallation::get(const std::string& target) const {

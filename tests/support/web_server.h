@@ -35,8 +35,12 @@ HttpResponse http_request(int port, const HttpRequest& request);
 // "a=1&b=x%20y": the fields url-encoded in the given order.
 std::string form_body(const std::vector<std::pair<std::string, std::string>>& fields);
 
-// The lighttpd program, or "" when it is not installed.
+// The lighttpd and Apache programs, or "" when they are not installed.
 std::string lighttpd_program();
+std::string apache_program();
+
+// Stops a server by its process id: SIGTERM, then SIGKILL if it lingers.
+void stop_daemon(pid_t pid);
 
 class ServedInstallation {
  public:
@@ -63,6 +67,10 @@ class ServedInstallation {
   HttpResponse post(const std::string& target, const std::string& body) const;
   HttpResponse send(HttpRequest request) const { return http_request(port_, request); }
 
+  // Serves the same installation with Apache as well, through the shipped
+  // .htaccess files; the port, or 0 with the reason in error().
+  int start_apache();
+
   // Waits until the status page holds the text (or an error page); false on timeout.
   bool wait_for_status(const std::string& text, int seconds) const;
 
@@ -81,6 +89,7 @@ class ServedInstallation {
   std::string error_;
   int port_ = 0;
   pid_t server_ = -1;
+  pid_t apache_ = -1;
 };
 
 #endif
