@@ -17,9 +17,13 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-# lighttpd serves the installation, curl plays the visitors.
+# The build needs cmake, g++ and GoogleTest, lighttpd serves the installation, curl
+# plays the visitors.
 missing=()
-command -v lighttpd >/dev/null || missing+=(lighttpd)
+command -v cmake >/dev/null || missing+=(cmake)
+command -v g++ >/dev/null || missing+=(g++)
+[ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+command -v lighttpd >/dev/null || [ -x /usr/sbin/lighttpd ] || missing+=(lighttpd)
 command -v curl >/dev/null || missing+=(curl)
 if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
@@ -30,7 +34,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
-lighttpd=$(command -v lighttpd)
+lighttpd=$(command -v lighttpd || echo /usr/sbin/lighttpd)
 
 build=build/release
 echo "== building (Release) in $build"
