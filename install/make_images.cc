@@ -1,5 +1,5 @@
 // Draws the installation's images and writes them as GIF files into a folder:
-// the spacer, the title-bar pieces, the help and top icons, the path arrow, the
+// the spacer, the title-bar edges, the help and top icons, the path arrow, the
 // link-colour squares, the image buttons and the footer badge, each at the size
 // the pages give it.
 //
@@ -200,9 +200,9 @@ bool draw_text(Canvas& canvas, int x, int y, const char* text, Rgb colour, bool 
   return true;
 }
 
-// The 4-pixel pieces above and below the 17-pixel title bar: rounded ends in the
+// The 4-pixel edges above and below the 17-pixel title bar: rounded ends in the
 // edge colour and a light line on top, a shadow at the bottom.
-Canvas title_piece(bool top) {
+Canvas title_edge(bool top) {
   const int w = 610;
   Canvas c(w, 4, kPage);
   for (int y = 0; y < 4; ++y) {
@@ -315,8 +315,8 @@ int main(int argc, char** argv) {
     Canvas canvas;
   } images[] = {
       {"i.gif", spacer},
-      {"t_t.gif", title_piece(true)},
-      {"t_b.gif", title_piece(false)},
+      {"t_t.gif", title_edge(true)},
+      {"t_b.gif", title_edge(false)},
       {"i_h.gif", help_icon()},
       {"i_t.gif", top_icon()},
       {"a.gif", path_arrow()},
