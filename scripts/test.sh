@@ -4,6 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 4)
+# The browser test's driver (playwright-core from npm) into tests/browser/; without
+# it, or without Chromium or lighttpd, the browser and web-server tests are skipped.
+if [ ! -d tests/browser/node_modules/playwright-core ] && command -v npm >/dev/null; then
+  npm ci --prefix tests/browser --no-audit --no-fund || echo "no browser driver: the browser test is skipped"
+fi
 for variant in plain sanitize; do
   dir=build/$variant
   flag=OFF

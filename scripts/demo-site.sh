@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Puts the demo site (a few pages of an invented shop) into a document root, each
+# page with the tracking code of the installation at URL, taken from the
+# installation's tracking.html.
+#
+#   scripts/demo-site.sh DOCROOT URL      e.g. build/demo/www http://127.0.0.1:8080/quillmoray
+set -euo pipefail
+shopt -u patsub_replacement 2>/dev/null || true  # an "&" in the code stays an "&"
+docroot=$(cd "$1" && pwd) url=$2
+cd "$(dirname "$0")"
+code=$(sed -n '/^<!-- Quillmoray tracking code -->$/,/^<!-- end of the Quillmoray tracking code -->$/p' \
+  "$docroot/quillmoray/tracking.html")
+code=${code//http:\/\/www.example.com\/quillmoray/$url}
+for page in demo-site/*.html; do
+  text=$(cat "$page")
+  printf '%s\n' "${text//<!-- tracking code -->/$code}" > "$docroot/$(basename "$page")"
+done
+echo "== demo site in $docroot, tracked by $url"

@@ -1,0 +1,54 @@
+// A real browser through a served installation: headless Chromium, driven by
+// browse.mjs (playwright-core), visits tracked pages of the demo site and uses the
+// owner's pages. The screenshots land in the build folder's browser-screenshots/.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "support/web_server.h"
+
+namespace {
+
+std::string output_of(const std::string& command, int* status) {
+  std::string out;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  int raw = pclose(pipe);
+  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return out;
+}
+
+}  // namespace
+
+TEST(Browser, OwnerLogsInParsesAndReadsTheReportsOfRealVisits) {
+  const std::string scripts = std::string(QM_SOURCE_DIR) + "/tests/browser";
+  int status = 0;
+  if (lighttpd_program().empty()) GTEST_SKIP() << "lighttpd is not installed";
+  if (access("/usr/bin/chromium", X_OK) != 0) GTEST_SKIP() << "chromium is not installed";
+  if (output_of("command -v node", &status).empty() || status != 0) GTEST_SKIP() << "node is not installed";
+  if (!std::filesystem::exists(scripts + "/node_modules/playwright-core")) {
+    GTEST_SKIP() << "playwright-core is not installed (npm ci --prefix tests/browser)";
+  }
+
+  ServedInstallation served;
+  ASSERT_TRUE(served.start("br0wser")) << served.error();
+  std::string site = output_of("bash " + std::string(QM_SOURCE_DIR) + "/scripts/demo-site.sh " + served.prefix() +
+                                   "/www " + served.url(), &status);
+  ASSERT_EQ(status, 0) << site;
+
+  const std::string shots = std::string(QM_BIN_DIR) + "/browser-screenshots";
+  const std::string profile = served.prefix() + "/chromium-profile";  // new and empty
+  std::filesystem::create_directories(shots);
+  std::filesystem::create_directories(profile);
+  std::string out = output_of("node " + scripts + "/browse.mjs " + served.site() + " " + served.url() +
+                                  " br0wser " + shots + " " + profile, &status);
+  EXPECT_EQ(status, 0) << out;
+  std::printf("%s", out.c_str());
+}

@@ -1,0 +1,328 @@
+// The installation through a real web server: install.sh lays it out, lighttpd
+// serves it with the shipped rules, and the requests come over HTTP.
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/web_server.h"
+
+namespace {
+
+const std::string kPassword = "p&ss \"1";
+
+#define START_SERVED(served)                                         \
+  if (lighttpd_program().empty()) GTEST_SKIP() << "lighttpd is not installed"; \
+  ASSERT_TRUE(served.start(kPassword)) << served.error()
+
+struct Day {
+  int year, month, day;
+};
+
+Day day_of(std::time_t when) {
+  std::tm t{};
+  localtime_r(&when, &t);
+  return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday};
+}
+
+// One visitor's page views through the tracker, as the tracking code makes them:
+// the page is the request's referrer, "ref=" the page's own referrer.
+void visit(const ServedInstallation& served, const std::string& address, const std::vector<std::string>& pages,
+           const std::string& first_referrer) {
+  std::string referrer = first_referrer;
+  for (const std::string& page : pages) {
+    HttpRequest request;
+    request.target = "/quillmoray/tracker.cgi?dir=" + served.url() + "&" + form_body({{"ref", referrer}});
+    request.referer = served.site() + page;
+    request.source_address = address;
+    HttpResponse answer = served.send(request);
+    ASSERT_EQ(answer.status, 302) << answer.headers;
+    ASSERT_EQ(answer.header("Location"), served.url() + "/imgs/i.gif");
+    referrer = served.site() + page;
+  }
+}
+
+// Today: three visitors, six page views; a search engine, a campaign and a direct hit.
+void send_todays_traffic(const ServedInstallation& served) {
+  visit(served, "127.0.0.2", {"/", "/products.html"}, "http://www.google.com/search?q=garden+spade");
+  visit(served, "127.0.0.3", {"/about.html"}, "http://newsletter.example.com/spring.html?id=4");
+  visit(served, "127.0.0.4", {"/", "/products.html", "/contact.html"}, "");
+}
+
+// A closed day, written as the tracker would have: two visitors, three page views.
+std::string earlier_hits(const Day& d) {
+  char date[32];
+  std::snprintf(date, sizeof date, "%2.2i/%2.2i/%i", d.month, d.day, d.year);
+  std::string agent = "\"Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:121.0) Gecko/20100101 Firefox/121.0\"\n";
+  std::string day = date;
+  return day + " 10:00:00 127.0.0.7 127.0.0.7 \"/\" \"-\" " + agent +
+         day + " 10:01:00 127.0.0.7 127.0.0.7 \"/about.html\" \"-\" " + agent +
+         day + " 11:00:00 127.0.0.8 127.0.0.8 \"/products.html\" \"http://www.example-blog.net/post\" " + agent;
+}
+
+std::string report(const ServedInstallation& served, const std::vector<std::pair<std::string, std::string>>& fields) {
+  std::vector<std::pair<std::string, std::string>> all = {{"pass", kPassword}};
+  all.insert(all.end(), fields.begin(), fields.end());
+  HttpResponse answer = served.post("/quillmoray/report.cgi", form_body(all));
+  EXPECT_EQ(answer.status, 200);
+  return answer.body;
+}
+
+// Writes the two days before today and today's traffic, parses through the report program
+// and waits for the parse to finish; gives the parse-start page.
+std::string parse_traffic(const ServedInstallation& served) {
+  std::time_t now = std::time(nullptr);
+  served.write("data/qmy.log", earlier_hits(day_of(now - 2 * 24 * 3600)) + earlier_hits(day_of(now - 24 * 3600)));
+  send_todays_traffic(served);
+  std::string started = report(served, {{"type", "parse"}});
+  EXPECT_NE(started.find("<meta http-equiv=refresh content=\"3; url=/quillmoray/status.html\">"), std::string::npos)
+      << started;
+  EXPECT_TRUE(served.wait_for_status("Finished parsing log file", 60)) << served.read("status.html");
+  return started;
+}
+
+std::string summary_row(const std::string& label, int total) {
+  return "<td align=left width=100%>" + label + " </td><td></td><td>" + std::to_string(total) + "</td>";
+}
+
+}  // namespace
+
+TEST(WebServer, TrackerAnswersWithTheSpacerAndRecordsEachVisitorsAddress) {
+  ServedInstallation served;
+  START_SERVED(served);
+  visit(served, "127.0.0.2", {"/", "/products.html?item=3"}, "http://www.google.com/search?q=spade");
+  visit(served, "127.0.0.3", {"/about.html"}, "");
+
+  std::istringstream log(served.read("data/qmy.log"));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(log, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u);
+  const std::regex hit(R"re(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d (\S+) \S* "([^"]*)" "([^"]*)" "Mozilla/5.0 .*")re");
+  const std::string expected[3][3] = {{"127.0.0.2", "/", "http://www.google.com/search?q=spade"},
+                                      {"127.0.0.2", "/products.html?item=3", served.site() + "/"},
+                                      {"127.0.0.3", "/about.html", "-"}};
+  for (int i = 0; i < 3; ++i) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[i], m, hit)) << lines[i];
+    EXPECT_EQ(m[1], expected[i][0]);
+    EXPECT_EQ(m[2], expected[i][1]);
+    EXPECT_EQ(m[3], expected[i][2]);
+  }
+  HttpResponse spacer = served.get("/quillmoray/imgs/i.gif");
+  EXPECT_EQ(spacer.status, 200);
+  EXPECT_EQ(spacer.header("Content-Type"), "image/gif");
+  EXPECT_EQ(spacer.body.compare(0, 6, "GIF89a"), 0);
+}
+
+TEST(WebServer, ParseThroughTheReportProgramAndReportsOfTheTraffic) {
+  ServedInstallation served;
+  START_SERVED(served);
+  parse_traffic(served);
+  const Day yesterday = day_of(std::time(nullptr) - 24 * 3600);
+
+  // The status page is written under the document root at DIR and served from there.
+  HttpResponse status = served.get("/quillmoray/status.html");
+  EXPECT_EQ(status.status, 200);
+  EXPECT_NE(status.body.find("<h1>Finished parsing log file</h1>"), std::string::npos);
+  EXPECT_FALSE(served.exists("data/qmy.log"));
+
+  std::string today = report(served, {{"type", "cday"}});
+  EXPECT_NE(today.find(summary_row("Unique Visitors", 3)), std::string::npos) << today;
+  EXPECT_NE(today.find(summary_row("Page Views", 6)), std::string::npos);
+  // Two views of the page, whatever the time spent on it.
+  EXPECT_TRUE(std::regex_search(today, std::regex("<td align=left>/products.html</td><td>\\d\\d:\\d\\d</td><td>2</td>")));
+
+  // A custom frame of the closed day before.
+  std::string y = std::to_string(yesterday.year), m = std::to_string(yesterday.month),
+              d = std::to_string(yesterday.day);
+  std::string custom =
+      report(served, {{"type", "custom"}, {"ys", y}, {"ms", m}, {"ds", d}, {"ye", y}, {"me", m}, {"de", d}});
+  EXPECT_NE(custom.find(summary_row("Unique Visitors", 2)), std::string::npos) << custom;
+  EXPECT_NE(custom.find(summary_row("Page Views", 3)), std::string::npos);
+
+  HttpResponse wrong = served.post("/quillmoray/report.cgi", form_body({{"pass", "p&ss"}, {"type", "cday"}}));
+  EXPECT_NE(wrong.body.find("Invalid program password."), std::string::npos) << wrong.body;
+}
+
+// Asks a server on the port for every private file in many spellings and posts to
+// the parser: all refused, no parse started, the public pages still served.
+void expect_private_files_refused(const ServedInstallation& served, int port) {
+  const std::string log = served.read("data/qmy.log");
+  ASSERT_FALSE(log.empty());
+  const std::string status_before = served.read("status.html");
+  const char* refused[] = {
+      "/quillmoray/config.cfg",        "/quillmoray/dat_acp.cfg",      "/quillmoray/formats.cfg",
+      "/quillmoray/dat_dom.cfg",       "/quillmoray/data/qmy.log",     "/quillmoray/data/",
+      "/quillmoray/data",              "/quillmoray/data/err.log",     "/quillmoray/parser.cgi",
+      "/quillmoray/parser.cgi?VERSION", "/quillmoray/parser.cgi/x",    "/quillmoray/.htaccess",
+      "/quillmoray/%63onfig.cfg",      "/quillmoray/config%2ecfg",     "//quillmoray/config.cfg",
+      "/quillmoray/./config.cfg",      "/quillmoray/imgs/../config.cfg", "/quillmoray/config.cfg/",
+      "/quillmoray/config.cfg/x",      "/quillmoray/%64ata/qmy.log",   "/quillmoray/data//qmy.log",
+      "/quillmoray/data/%2e%2e/config.cfg",
+  };
+  for (const char* target : refused) {
+    HttpRequest request;
+    request.target = target;
+    HttpResponse answer = http_request(port, request);
+    EXPECT_TRUE(answer.status == 403 || answer.status == 404 || answer.status == 400)
+        << target << " gave " << answer.status;
+    EXPECT_EQ(answer.body.find("PSW"), std::string::npos) << target;
+    EXPECT_EQ(answer.body.find("Mozilla/5.0"), std::string::npos) << target;
+  }
+  for (const char* target : {"/quillmoray/parser.cgi", "/quillmoray/parser.cgi/x", "/quillmoray/%70arser.cgi"}) {
+    HttpRequest request;
+    request.method = "POST";
+    request.target = target;
+    EXPECT_EQ(http_request(port, request).status, 403) << target;
+  }
+  // No parse ran: the hit log and the status page are as they were.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(served.read("data/qmy.log"), log);
+  EXPECT_EQ(served.read("status.html"), status_before);
+  for (const char* target : {"/quillmoray/", "/quillmoray/login.html", "/quillmoray/styles.css"}) {
+    HttpRequest request;
+    request.target = target;
+    EXPECT_EQ(http_request(port, request).status, 200) << target;
+  }
+  HttpRequest login;
+  login.method = "POST";
+  login.target = "/quillmoray/report.cgi";
+  login.body = form_body({{"pass", kPassword}, {"type", "login"}});
+  EXPECT_NE(http_request(port, login).body.find("Generating HTML Reports"), std::string::npos);
+}
+
+TEST(WebServer, PrivateFilesAndTheParserAreRefusedHoweverTheyAreAsked) {
+  ServedInstallation served;
+  START_SERVED(served);
+  send_todays_traffic(served);
+  expect_private_files_refused(served, served.port());
+}
+
+// The same rules for Apache, in the installation's .htaccess files.
+TEST(WebServer, ApacheRulesRefuseTheSameFiles) {
+  if (apache_program().empty()) GTEST_SKIP() << "apache2 is not installed";
+  ServedInstallation served;
+  START_SERVED(served);
+  send_todays_traffic(served);
+  int port = served.start_apache();
+  ASSERT_NE(port, 0) << served.error();
+  HttpRequest hit;
+  hit.target = "/quillmoray/tracker.cgi?dir=" + served.url() + "&ref=";
+  hit.referer = served.site() + "/apache.html";
+  HttpResponse answer = http_request(port, hit);
+  EXPECT_EQ(answer.status, 302);
+  EXPECT_NE(served.read("data/qmy.log").find("\"/apache.html\" \"-\""), std::string::npos);
+  expect_private_files_refused(served, port);
+}
+
+TEST(WebServer, TheWebServersUserCanWriteOnlyWhatTheProgramsWrite) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root gives the files to the web server's user";
+  ServedInstallation served;
+  START_SERVED(served);
+  passwd* user = getpwnam(served.web_user().c_str());
+  ASSERT_NE(user, nullptr);
+  std::set<std::string> writable;
+  const std::filesystem::path root = served.prefix();
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    struct stat s;
+    ASSERT_EQ(lstat(entry.path().c_str(), &s), 0);
+    bool by_owner = s.st_uid == user->pw_uid && (s.st_mode & S_IWUSR);
+    bool by_group = s.st_gid == user->pw_gid && (s.st_mode & S_IWGRP);
+    if (by_owner || by_group || (s.st_mode & S_IWOTH)) {
+      writable.insert(std::filesystem::relative(entry.path(), root).string());
+    }
+  }
+  // Before any request there are only the installation's files.
+  std::set<std::string> expected = {"www/quillmoray/config.cfg", "www/quillmoray/dat_acp.cfg",
+                                    "www/quillmoray/status.html", "www/quillmoray/data"};
+  // The installation folder is the web server's for now (see ServedInstallation::install).
+  expected.insert("www/quillmoray");
+  EXPECT_EQ(writable, expected);
+  struct stat config;
+  ASSERT_EQ(stat((served.folder() + "/config.cfg").c_str(), &config), 0);
+  EXPECT_EQ(config.st_mode & 0777, 0600u);  // the scrambled password is no one else's to read
+}
+
+// Every static file that a page of the installation names is there, and help.html
+// has an anchor for every help code: the start page, the error page, a report page
+// with every section, the parse pages and the installation's own pages.
+TEST(WebServer, EveryStaticFileThePagesNameIsInstalled) {
+  ServedInstallation served;
+  START_SERVED(served);
+  served.write("dat_acp.cfg", "Spring newsletter | newsletter.example.com\n");
+
+  struct Page {
+    std::string name, url, body;
+  };
+  std::vector<Page> pages;
+  const std::string program = served.url() + "/report.cgi";
+  pages.push_back({"start page", program, report(served, {{"type", "login"}})});
+  pages.push_back({"error page", program, report(served, {{"type", "nothing"}})});
+  pages.push_back({"parse-start page", program, parse_traffic(served)});
+  pages.push_back({"completion page", served.url() + "/status.html", served.get("/quillmoray/status.html").body});
+  pages.push_back({"report page", program, report(served, {{"type", "cday"}})});
+  ASSERT_NE(pages.back().body.find("imgs/a.gif"), std::string::npos) << "the report page lacks a path";
+  ASSERT_NE(pages.back().body.find("imgs/c_r.gif"), std::string::npos) << "the report page lacks referrers";
+  pages.push_back({"summary page", program, report(served, {{"type", "lsumm"}})});
+  // A parse without hits ends on the parser's error page.
+  report(served, {{"type", "parse"}});
+  EXPECT_FALSE(served.wait_for_status("never shown", 10));
+  pages.push_back({"parser's error page", served.url() + "/status.html", served.get("/quillmoray/status.html").body});
+  EXPECT_NE(pages.back().body.find("<b>ERROR:</b>"), std::string::npos) << pages.back().body;
+  for (const char* own : {"login.html", "tracking.html", "help.html"}) {
+    pages.push_back({own, served.url() + "/" + own, served.get(std::string("/quillmoray/") + own).body});
+  }
+
+  const std::regex reference(R"re((?:src|href|url)=(?:"([^"]*)"|([^ >"]+)))re", std::regex::icase);
+  const std::regex help_code(R"(help\('([A-Z]{3})'\))");
+  std::set<std::string> files, codes;
+  for (const Page& page : pages) {
+    ASSERT_FALSE(page.body.empty()) << page.name;
+    const std::string folder = page.url.substr(0, page.url.rfind('/') + 1);
+    for (std::sregex_iterator it(page.body.begin(), page.body.end(), reference), end; it != end; ++it) {
+      std::string target = (*it)[1].matched ? (*it)[1].str() : (*it)[2].str();
+      if (target.empty() || target[0] == '#' || target.rfind("javascript:", 0) == 0) continue;
+      // The start page's link to the configuration page leads nowhere: no program serves it.
+      if (target == "config.cgi") continue;
+      if (target.rfind("http://", 0) == 0) {
+        if (target.rfind(served.site() + "/", 0) != 0) continue;  // another site
+        target = target.substr(served.site().size());
+      } else if (target[0] != '/') {
+        target = folder.substr(served.site().size()) + target;
+      }
+      files.insert(target.substr(0, target.find('#')) + "  (named by the " + page.name + ")");
+    }
+    for (std::sregex_iterator it(page.body.begin(), page.body.end(), help_code), end; it != end; ++it) {
+      codes.insert((*it)[1]);
+    }
+  }
+  int checked = 0;
+  for (const std::string& named : files) {
+    std::string target = named.substr(0, named.find("  "));
+    // The installation's files; the tracked site's pages (in the referrer lists) are
+    // not the installation's. The graph applet is not part of it at all.
+    if (target.rfind("/quillmoray/", 0) != 0 || target.find(".cgi") != std::string::npos) continue;
+    EXPECT_EQ(served.get(target).status, 200) << named;
+    ++checked;
+  }
+  EXPECT_GE(checked, 20);
+  const std::string help = served.get("/quillmoray/help.html").body;
+  EXPECT_GE(codes.size(), 19u);
+  // The sections that the tracker's hit lines never fill (status codes, file types,
+  // files, host names on a loopback address) and the configuration page.
+  codes.insert({"CDS", "TPS", "FLS", "DMN", "HST", "CFG"});
+  for (const std::string& code : codes) {
+    EXPECT_NE(help.find("<a name=" + code + " id=" + code + ">"), std::string::npos) << code;
+  }
+}
