@@ -203,15 +203,6 @@ bool ServedInstallation::install() {
     error_ = "install.sh failed:\n" + file_text(log);
     return false;
   }
-  if (geteuid() == 0) {
-    // Until atomic file replacement can fall back to rewriting a file in place, the
-    // web server's user must also own the installation folder to replace
-    // config.cfg, dat_acp.cfg and status.html there.
-    if (chown(folder().c_str(), getpwnam(web_user_.c_str())->pw_uid, static_cast<gid_t>(-1)) != 0) {
-      error_ = "cannot give the installation folder to " + web_user_;
-      return false;
-    }
-  }
   return true;
 }
 
