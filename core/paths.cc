@@ -273,10 +273,8 @@ int NodeStack::push(PathNode* node, int32_t level) {
 }
 
 int NodeList::push(PathNode* node) {
-  void* grown = grow_block(nodes, sizeof(PathNode*) * (static_cast<std::size_t>(count) + 1));
-  if (!grown) return ERR_MEM;
-  nodes = static_cast<PathNode**>(grown);
-  if (counts.insert_at(node->visitors, counts.count) != 0) return ERR_MEM;  // the spare slot is never read
+  if (grow_room(nodes, capacity, static_cast<int64_t>(count) + 1) != 0) return ERR_MEM;
+  if (counts.insert_at(node->visitors, counts.count) != 0) return ERR_MEM;  // the spare room is never read
   nodes[count++] = node;
   return 0;
 }
@@ -286,26 +284,64 @@ void NodeList::clear() {
   std::free(nodes);
   nodes = nullptr;
   count = 0;
+  capacity = 0;
 }
 
+namespace {
+
+// Appends zeros until the array holds `n` entries. 0 or -8 (the zeros added stay).
+template <typename Array>
+int extend_with_zeros(Array& array, int32_t n) {
+  while (array.count < n) {
+    if (array.insert_at(0, array.count) != 0) return ERR_MEM;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int PageStats::add(const PathNode* node) {
-  if (node->page < 0) return 0;
-  int32_t position;
-  if (time_keys.find(node->page, &position)) {
-    time_seconds.data[position] = add_count(time_seconds.data[position], node->seconds);
-    timed_views.data[position] = add_count(timed_views.data[position], node->timed_views);
-    return 0;
+  const int32_t page = node->page;
+  if (page < 0) return 0;
+  if (page >= page_seen_.count) {
+    if (page == INT32_MAX) return ERR_MEM;
+    // Zeros past the pages seen change nothing.
+    if (extend_with_zeros(page_seconds_, page + 1) != 0 || extend_with_zeros(page_timed_views_, page + 1) != 0 ||
+        extend_with_zeros(page_seen_, page + 1) != 0) {
+      return ERR_MEM;
+    }
   }
-  if (time_keys.insert_at(node->page, position) != 0) return ERR_MEM;
-  if (time_seconds.insert_at(node->seconds, position) != 0) {
-    time_keys.remove_at(position);
-    return ERR_MEM;
+  page_seconds_.data[page] = add_count(page_seconds_.data[page], node->seconds);
+  page_timed_views_.data[page] = add_count(page_timed_views_.data[page], node->timed_views);
+  page_seen_.data[page] = 1;
+  return 0;
+}
+
+int PageStats::finish_times() {
+  for (int32_t page = 0; page < page_seen_.count; ++page) {
+    if (!page_seen_.data[page]) continue;
+    int32_t seconds = page_seconds_.data[page];
+    int32_t views = page_timed_views_.data[page];
+    int32_t position;
+    if (time_keys.find(page, &position)) {
+      time_seconds.data[position] = add_count(time_seconds.data[position], seconds);
+      timed_views.data[position] = add_count(timed_views.data[position], views);
+      continue;
+    }
+    if (time_keys.insert_at(page, position) != 0) return ERR_MEM;
+    if (time_seconds.insert_at(seconds, position) != 0) {
+      time_keys.remove_at(position);
+      return ERR_MEM;
+    }
+    if (timed_views.insert_at(views, position) != 0) {
+      time_keys.remove_at(position);
+      time_seconds.remove_at(position);
+      return ERR_MEM;
+    }
   }
-  if (timed_views.insert_at(node->timed_views, position) != 0) {
-    time_keys.remove_at(position);
-    time_seconds.remove_at(position);
-    return ERR_MEM;
-  }
+  page_seconds_.clear();
+  page_timed_views_.clear();
+  page_seen_.clear();
   return 0;
 }
 
@@ -315,6 +351,9 @@ void PageStats::clear() {
   time_keys.clear();
   time_seconds.clear();
   timed_views.clear();
+  page_seconds_.clear();
+  page_timed_views_.clear();
+  page_seen_.clear();
 }
 
 void VisitDepth::init() {
@@ -396,15 +435,13 @@ int walk_paths(Paths& paths, PathNode* node) {
     // The root stands for no page and never ends a path.
     if (top->visitors > 0 && top->parent && paths.endpoints.push(top) != 0) return ERR_MEM;
   }
-  return 0;
+  return paths.page_stats.finish_times();
 }
 
 int Paths::add_session_slots(int32_t slots) {
   int64_t wanted = static_cast<int64_t>(session_count) + slots;
   if (wanted > INT32_MAX) return ERR_MEM;
-  void* grown = grow_block(sessions, sizeof(Session*) * static_cast<std::size_t>(wanted));
-  if (!grown) return ERR_MEM;
-  sessions = static_cast<Session**>(grown);
+  if (grow_room(sessions, session_room_, wanted) != 0) return ERR_MEM;
   for (int64_t i = session_count; i < wanted; ++i) sessions[i] = nullptr;
   session_count = static_cast<int32_t>(wanted);
   return 0;
@@ -586,4 +623,5 @@ void Paths::clear() {
   std::free(sessions);
   sessions = nullptr;
   session_count = 0;
+  session_room_ = 0;
 }

@@ -124,6 +124,7 @@ struct NodeList {
   intArr counts;
   int32_t count = 0;
   PathNode** nodes = nullptr;
+  int32_t capacity = 0;  // room of `nodes`
 
   NodeList() = default;
   ~NodeList() { clear(); }
@@ -154,8 +155,17 @@ struct PageStats {
   int add_entry(int32_t page, int32_t amount) { return entry_pages.add(page, amount); }
   int add_exit(int32_t page, int32_t amount) { return exit_pages.add(page, amount); }
   // Adds the node's seconds and timed views under its page; nothing for page < 0.
+  // They are gathered by page number and reach the keyed arrays at finish_times.
   int add(const PathNode* node);
+  // Adds what add gathered to the keyed arrays, in ascending page order. 0 or -8.
+  int finish_times();
   void clear();
+
+ private:
+  // Gathered by add, by page number.
+  intArr page_seconds_;
+  intArr page_timed_views_;
+  chrArr page_seen_;
 };
 
 // Visit-depth histogram (report side).
@@ -225,6 +235,8 @@ struct Paths {
 
  private:
   int add_session_slots(int32_t slots);
+
+  int32_t session_room_ = 0;  // room of `sessions`
 };
 
 // A work stack for walking trees without recursion: nodes with a level each.
