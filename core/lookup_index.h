@@ -17,6 +17,7 @@ class LookupIndex {
   LookupIndex& operator=(const LookupIndex&) = delete;
 
   static uint32_t hash(const char* key);
+  // One to one: two numbers have the same hash only when they are equal.
   static uint32_t hash(uint32_t key);
 
   // The number under `hash` for which same(number) holds, or -1.
