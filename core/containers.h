@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
+#include "core/errors.h"
 #include "core/lookup_index.h"
+#include "core/memory.h"
 #include "core/text.h"
 
 // The growable arrays every table is built from. Storage holds `count` elements
@@ -136,6 +138,16 @@ struct DailySeries {
   int append(const DayDate& date, int32_t day_visitors, int32_t day_page_views);
   void clear();
 };
+
+// Appends zeros to an intArr, dblArr or chrArr until it holds `n` entries: 0, or
+// -8 with the array as it was.
+template <typename Array>
+int grow_with_zeros(Array& array, int32_t n) {
+  if (array.count >= n) return 0;
+  if (grow_room(array.data, array.capacity, n) != 0) return ERR_MEM;
+  while (array.count < n) array.data[array.count++] = 0;
+  return 0;
+}
 
 // value + amount, stopping at the ends of the 32-bit range instead of overflowing.
 int32_t add_count(int32_t value, int32_t amount);

@@ -12,18 +12,6 @@
 
 namespace {
 
-// Appends zeros until the array holds `n` entries; on -8 it is left as it was.
-int grow_with_zeros(intArr& array, int32_t n) {
-  int32_t before = array.count;
-  while (array.count < n) {
-    if (array.insert_at(0, array.count) != 0) {
-      while (array.count > before) array.remove_at(array.count - 1);
-      return ERR_MEM;
-    }
-  }
-  return 0;
-}
-
 void shrink_to(intArr& array, int32_t n) {
   while (array.count > n) array.remove_at(array.count - 1);
 }

@@ -69,9 +69,7 @@ int add_by_page(iiArr& map, const NodeList& ends, PageOf page_of) {
       if (map.add(page, count) != 0) return ERR_MEM;  // no page number: straight into the map
       continue;
     }
-    while (seen.count <= page) {
-      if (totals.insert_at(0, totals.count) != 0 || seen.insert_at(0, seen.count) != 0) return ERR_MEM;
-    }
+    if (grow_with_zeros(totals, page + 1) != 0 || grow_with_zeros(seen, page + 1) != 0) return ERR_MEM;
     totals.data[page] = seen.data[page] ? add_count(totals.data[page], count) : count;
     seen.data[page] = 1;
   }

@@ -360,27 +360,14 @@ void NodeList::clear() {
   capacity = 0;
 }
 
-namespace {
-
-// Appends zeros until the array holds `n` entries. 0 or -8 (the zeros added stay).
-template <typename Array>
-int extend_with_zeros(Array& array, int32_t n) {
-  while (array.count < n) {
-    if (array.insert_at(0, array.count) != 0) return ERR_MEM;
-  }
-  return 0;
-}
-
-}  // namespace
-
 int PageStats::add(const PathNode* node) {
   const int32_t page = node->page;
   if (page < 0) return 0;
   if (page >= page_seen_.count) {
     if (page == INT32_MAX) return ERR_MEM;
     // Zeros past the pages seen change nothing.
-    if (extend_with_zeros(page_seconds_, page + 1) != 0 || extend_with_zeros(page_timed_views_, page + 1) != 0 ||
-        extend_with_zeros(page_seen_, page + 1) != 0) {
+    if (grow_with_zeros(page_seconds_, page + 1) != 0 || grow_with_zeros(page_timed_views_, page + 1) != 0 ||
+        grow_with_zeros(page_seen_, page + 1) != 0) {
       return ERR_MEM;
     }
   }
