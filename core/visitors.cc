@@ -129,7 +129,8 @@ void ips::write(FILE* file) const {
   const int32_t n = intArr::count;
   // The saved order is sorted by address. Without memory for a sorted copy the
   // order is written as it stands: reading it back sorts it again.
-  int32_t* order = searched_ ? nullptr : static_cast<int32_t*>(std::malloc(sizeof(int32_t) * (n > 0 ? n : 1)));
+  int32_t* order =
+      searched_ || n == 0 ? nullptr : static_cast<int32_t*>(std::malloc(sizeof(int32_t) * static_cast<std::size_t>(n)));
   const int32_t* written = data;
   if (order) {
     std::memcpy(order, data, sizeof(int32_t) * static_cast<std::size_t>(n));
