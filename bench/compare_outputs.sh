@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs two builds on the same hit logs and compares everything they write: every
 # file of data/, the status page and the report page of every time frame. The
-# moments a page shows (its "Generated on" time, the parser's speed) are left out.
+# moments they show (a page's "Generated on" time, the parser's speed, the time
+# of each error-log line) are left out.
 #
 #   bash bench/compare_outputs.sh OLD_BUILD NEW_BUILD LOG...
 #
@@ -45,15 +46,21 @@ for log in "$@"; do
     done
     (cd "$dir" && report "pass=$password&type=custom&ys=1990&ms=1&ds=1&ye=2040&me=12&de=31") >"$dir/pages/wide.html"
     (cd "$dir" && report "pass=$password&type=custom&$one_day") >"$dir/pages/first-day.html"
+    if [ -f "$dir/data/err.log" ]; then
+      cut -c21- "$dir/data/err.log" >"$dir/errors"
+      rm "$dir/data/err.log"
+    fi
   done
   if diff -r -q "$work/old/data" "$work/new/data" >/dev/null && cmp -s "$work/old/status.page" "$work/new/status.page" &&
-    diff -r -q "$work/old/pages" "$work/new/pages" >/dev/null; then
+    diff -r -q "$work/old/pages" "$work/new/pages" >/dev/null &&
+    { [ ! -f "$work/old/errors" ] && [ ! -f "$work/new/errors" ] || cmp -s "$work/old/errors" "$work/new/errors"; }; then
     echo "same: $log ($(ls "$work/new/data" | wc -l) data files, $(cat "$work"/new/data/* | wc -c) bytes;" \
       "$(ls "$work/new/pages" | wc -l) pages, $(cat "$work"/new/pages/* | wc -c) bytes)"
   else
     echo "DIFFERENT: $log"
     diff -r -q "$work/old/data" "$work/new/data" || true
     cmp "$work/old/status.page" "$work/new/status.page" || true
+    cmp "$work/old/errors" "$work/new/errors" || true
     diff -r -q "$work/old/pages" "$work/new/pages" || true
     failures=$((failures + 1))
   fi
