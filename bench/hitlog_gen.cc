@@ -3,8 +3,11 @@
 // each, referrers from search engines (with their queries), other sites and the
 // site's own pages, and a mix of real browsers and robots.
 //
-//   qm_hitlog_gen [--days N] [--visitors N] [--seed N] [--start YYYY-MM-DD] [--out FILE]
+//   qm_hitlog_gen [--days N] [--visitors N] [--pages N] [--seed N] [--start YYYY-MM-DD] [--out FILE]
 //
+// --visitors is the number of visitors per day. --pages N draws every page view
+// from N addresses of one script with a query parameter (a site whose addresses
+// carry their parameters), instead of the default site of a few thousand pages.
 // Without --out the log goes to standard output. A summary goes to standard error.
 #include <algorithm>
 #include <cstdint>
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -166,9 +170,14 @@ Visitor make_visitor(Random& random) {
   return v;
 }
 
-std::string make_page(Random& random) {
+std::string make_page(Random& random, int pages) {
   int r = random.below(100);
   char page[160];
+  if (pages > 0) {
+    if (r == 99) return "-";
+    std::snprintf(page, sizeof page, "/item.php?id=%d", random.below(pages));
+    return page;
+  }
   if (r < 14) return "/";
   if (r < 20) return "/index.html";
   if (r < 45) {
@@ -239,6 +248,7 @@ int visit_start(Random& random) {
 struct Options {
   int days = 10;
   int visitors = 17500;
+  int pages = 0;  // 0: the default site
   uint64_t seed = 1;
   int year = 2003;
   int month = 5;
@@ -255,6 +265,8 @@ bool parse_options(int argc, char** argv, Options* options) {
       options->days = std::atoi(value);
     } else if (arg == "--visitors") {
       options->visitors = std::atoi(value);
+    } else if (arg == "--pages") {
+      options->pages = std::atoi(value);
     } else if (arg == "--seed") {
       options->seed = std::strtoull(value, nullptr, 10);
     } else if (arg == "--start") {
@@ -265,8 +277,8 @@ bool parse_options(int argc, char** argv, Options* options) {
       return false;
     }
   }
-  return options->days > 0 && options->visitors > 0 && options->month >= 1 && options->month <= 12 &&
-         options->day >= 1 && options->day <= 31;
+  return options->days > 0 && options->visitors > 0 && options->pages >= 0 && options->month >= 1 &&
+         options->month <= 12 && options->day >= 1 && options->day <= 31;
 }
 
 int days_in_month(int year, int month) {
@@ -281,7 +293,7 @@ int main(int argc, char** argv) {
   Options options;
   if (!parse_options(argc, argv, &options)) {
     std::fprintf(stderr,
-                 "usage: %s [--days N] [--visitors N] [--seed N] [--start YYYY-MM-DD] [--out FILE]\n", argv[0]);
+                 "usage: %s [--days N] [--visitors N] [--pages N] [--seed N] [--start YYYY-MM-DD] [--out FILE]\n", argv[0]);
     return 2;
   }
   FILE* out = options.out ? std::fopen(options.out, "w") : stdout;
@@ -301,6 +313,7 @@ int main(int argc, char** argv) {
   long long lines = 0;
   long long bytes = 0;
   std::vector<Hit> hits;
+  std::unordered_set<std::string> distinct_pages;
   for (int d = 0; d < options.days; ++d) {
     hits.clear();
     for (int v = 0; v < options.visitors; ++v) {
@@ -314,7 +327,8 @@ int main(int argc, char** argv) {
         std::string referrer = entry_referrer(random);
         std::string address = address_text(visitor.address);
         for (int p = 0; p < views && at < 86400; ++p) {
-          std::string page = make_page(random);
+          std::string page = make_page(random, options.pages);
+          if (page != "-") distinct_pages.insert(page);
           Hit hit;
           hit.second_of_day = at;
           hit.text = address + " " + visitor.host + " \"" + page + "\" \"" + referrer + "\" \"" + visitor.agent + "\"\n";
@@ -345,6 +359,7 @@ int main(int argc, char** argv) {
     std::perror("write");
     return 1;
   }
-  std::fprintf(stderr, "%lld lines, %lld bytes, %d days\n", lines, bytes, options.days);
+  std::fprintf(stderr, "%lld lines, %lld bytes, %d days, %zu distinct pages\n", lines, bytes, options.days,
+               distinct_pages.size());
   return 0;
 }

@@ -1,14 +1,12 @@
 // The whole parser on a generated hit log: lines per second and peak memory of one
 // parser.cgi run in a fresh working directory.
 //
-//   qm_parser_bench [--days N] [--visitors N] [--seed N]
+//   qm_parser_bench [--build DIR] [--days N] [--visitors N] [--pages N] [--seed N]
 //
 // The log comes from qm_hitlog_gen with the same options (defaults: 10 days of
-// 17500 visitors, about a million lines).
-#include <sys/resource.h>
+// 17500 visitors, about a million lines). --build times the parser of another
+// build folder (an older version, say) on the same log.
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -16,38 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-int run(const std::vector<std::string>& args, const std::string& dir, struct rusage* usage) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    char* envp[] = {const_cast<char*>("REQUEST_METHOD=POST"), nullptr};
-    execve(argv[0], argv.data(), envp);
-    _exit(127);
-  }
-  int status = 0;
-  if (wait4(pid, &status, 0, usage) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-long long count_lines(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "r");
-  if (!f) return 0;
-  long long lines = 0;
-  char block[1 << 16];
-  size_t n;
-  while ((n = std::fread(block, 1, sizeof block, f)) > 0) {
-    for (size_t i = 0; i < n; ++i) lines += block[i] == '\n';
-  }
-  std::fclose(f);
-  return lines;
-}
-
-}  // namespace
+#include "bench_run.h"
 
 int main(int argc, char** argv) {
   char pattern[] = "/tmp/qm-parser-bench-XXXXXX";
@@ -58,17 +25,24 @@ int main(int argc, char** argv) {
     FILE* f = std::fopen((dir + "/" + name).c_str(), "w");
     if (f) std::fclose(f);
   }
+  std::string parser = QM_PARSER;
   std::vector<std::string> generate = {QM_HITLOG_GEN, "--out", dir + "/data/qmy.log"};
-  for (int i = 1; i < argc; ++i) generate.push_back(argv[i]);
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--build" && i + 1 < argc) {
+      parser = std::string(argv[++i]) + "/parser/parser.cgi";
+    } else {
+      generate.push_back(argv[i]);
+    }
+  }
   struct rusage usage;
-  if (run(generate, dir, &usage) != 0) {
+  if (run_program(generate, dir, {}, &usage) != 0) {
     std::fprintf(stderr, "the log generator failed\n");
     return 1;
   }
   long long lines = count_lines(dir + "/data/qmy.log");
 
   auto start = std::chrono::steady_clock::now();
-  int status = run({QM_PARSER}, dir, &usage);
+  int status = run_program({parser}, dir, {"REQUEST_METHOD=POST"}, &usage);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   struct stat log_status;
   bool parsed = status == 0 && stat((dir + "/data/qmy.log").c_str(), &log_status) != 0;

@@ -30,43 +30,29 @@ bool binary_find(const T* data, int32_t count, T value, int32_t* position) {
   return false;
 }
 
-// Grows the block to count + 1 elements and puts the value at the position.
+// Makes room for one more element and puts the value at the position.
 template <typename T>
-int insert_element(T*& data, int32_t& count, T value, int32_t position) {
-  T* grown = static_cast<T*>(grow_block(data, sizeof(T) * (static_cast<std::size_t>(count) + 1)));
-  if (!grown) return ERR_MEM;
-  data = grown;
+int insert_element(T*& data, int32_t& count, int32_t& capacity, T value, int32_t position) {
+  if (grow_room(data, capacity, static_cast<int64_t>(count) + 1) != 0) return ERR_MEM;
   std::memmove(data + position + 1, data + position, sizeof(T) * static_cast<std::size_t>(count - position));
   data[position] = value;
   ++count;
   return 0;
 }
 
-// Gives a block back its size of `count` elements after an undone growth.
 template <typename T>
-void shrink_block(T*& data, int32_t count) {
-  if (count == 0) {
-    std::free(data);
-    data = nullptr;
-    return;
-  }
-  // Shrinking cannot really fail; if it does, the larger block is kept.
-  T* shrunk = static_cast<T*>(std::realloc(data, sizeof(T) * static_cast<std::size_t>(count)));
-  if (shrunk) data = shrunk;
-}
-
-template <typename T>
-void remove_element(T*& data, int32_t& count, int32_t position) {
-  std::memmove(data + position, data + position + 1, sizeof(T) * static_cast<std::size_t>(count - position - 1));
-  --count;
-  shrink_block(data, count);
-}
-
-template <typename T>
-void release(T*& data, int32_t& count) {
+void release(T*& data, int32_t& count, int32_t& capacity) {
   std::free(data);
   data = nullptr;
   count = 0;
+  capacity = 0;
+}
+
+// The room stays for the next insertion; the last element's removal releases it.
+template <typename T>
+void remove_element(T*& data, int32_t& count, int32_t& capacity, int32_t position) {
+  std::memmove(data + position, data + position + 1, sizeof(T) * static_cast<std::size_t>(count - position - 1));
+  if (--count == 0) release(data, count, capacity);
 }
 
 int compare_bytes(const char* a, const char* b) {
@@ -85,20 +71,32 @@ int32_t add_count(int32_t value, int32_t amount) {
 }
 
 bool intArr::find(int32_t value, int32_t* position) const { return binary_find(data, count, value, position); }
-int intArr::insert_at(int32_t value, int32_t position) { return insert_element(data, count, value, position); }
-void intArr::clear() { release(data, count); }
-void intArr::remove_at(int32_t position) { remove_element(data, count, position); }
+int intArr::insert_at(int32_t value, int32_t position) {
+  return insert_element(data, count, capacity, value, position);
+}
+void intArr::clear() { release(data, count, capacity); }
+void intArr::remove_at(int32_t position) { remove_element(data, count, capacity, position); }
 
 bool dblArr::find(double value, int32_t* position) const { return binary_find(data, count, value, position); }
-int dblArr::insert_at(double value, int32_t position) { return insert_element(data, count, value, position); }
-void dblArr::clear() { release(data, count); }
+int dblArr::insert_at(double value, int32_t position) {
+  return insert_element(data, count, capacity, value, position);
+}
+void dblArr::clear() { release(data, count, capacity); }
 
 bool chrArr::find(int8_t value, int32_t* position) const { return binary_find(data, count, value, position); }
-int chrArr::insert_at(int8_t value, int32_t position) { return insert_element(data, count, value, position); }
-void chrArr::clear() { release(data, count); }
-void chrArr::remove_at(int32_t position) { remove_element(data, count, position); }
+int chrArr::insert_at(int8_t value, int32_t position) {
+  return insert_element(data, count, capacity, value, position);
+}
+void chrArr::clear() { release(data, count, capacity); }
+void chrArr::remove_at(int32_t position) { remove_element(data, count, capacity, position); }
 
 bool strArr::find(const char* key, int32_t* result) const {
+  if (hashed_) {
+    int32_t number = index_.find(LookupIndex::hash(key),
+                                 [this, key](int32_t n) { return std::strcmp(strings[n], key) == 0; });
+    *result = number >= 0 ? number : count;
+    return number >= 0;
+  }
   int32_t low = 0;
   int32_t high = count - 1;
   while (low <= high) {
@@ -119,20 +117,19 @@ bool strArr::find(const char* key, int32_t* result) const {
 
 int strArr::insert_at(const char* key, int32_t position) {
   int32_t number = count;
+  if (hashed_) {
+    if (index_.reserve(static_cast<int64_t>(number) + 1) != 0) return ERR_MEM;
+    position = number;  // the order of a hashed set is the order of insertion
+  }
+  if (grow_room(strings, strings_capacity, static_cast<int64_t>(number) + 1) != 0) return ERR_MEM;
   char* copy = copy_text(key);
   if (!copy) return ERR_MEM;
-  char** grown = static_cast<char**>(grow_block(strings, sizeof(char*) * (static_cast<std::size_t>(number) + 1)));
-  if (!grown) {
-    std::free(copy);
-    return ERR_MEM;
-  }
-  strings = grown;
   if (intArr::insert_at(number, position) != 0) {
     std::free(copy);
-    shrink_block(strings, number);
     return ERR_MEM;
   }
   strings[number] = copy;
+  if (hashed_) index_.put(LookupIndex::hash(copy), number);
   return 0;
 }
 
@@ -146,13 +143,24 @@ void strArr::clear_strings() {
   for (int32_t i = 0; i < count; ++i) std::free(strings[i]);
   std::free(strings);
   strings = nullptr;
+  strings_capacity = 0;
+  index_.clear();
   intArr::clear();
 }
 
 void strArr::remove_last(int32_t position) {
-  std::free(strings[count - 1]);
+  int32_t number = count - 1;
+  if (hashed_) {
+    index_.remove(LookupIndex::hash(strings[number]), number);
+    position = number;
+  }
+  std::free(strings[number]);
   remove_at(position);
-  shrink_block(strings, count);
+  if (count == 0) {
+    std::free(strings);
+    strings = nullptr;
+    strings_capacity = 0;
+  }
 }
 
 int siArr::add(const char* key, int32_t amount) {

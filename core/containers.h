@@ -3,16 +3,21 @@
 
 #include <cstdint>
 
+#include "core/errors.h"
+#include "core/lookup_index.h"
+#include "core/memory.h"
 #include "core/text.h"
 
-// The growable arrays every table is built from. Storage always holds exactly
-// `count` elements: each insertion grows the block by one element and clear
-// releases it. Growing operations return 0, or -8 when memory runs out, and then
-// leave the container exactly as it was. Users read elements and counts directly.
+// The growable arrays every table is built from. Storage holds `count` elements
+// and room for more (`capacity`), grown by half of itself when full, so that a
+// table filled one element at a time stays linear; clear releases it. Growing
+// operations return 0, or -8 when memory runs out, and then leave the container
+// exactly as it was. Users read elements and counts directly.
 
 struct intArr {
   int32_t* data = nullptr;
   int32_t count = 0;
+  int32_t capacity = 0;  // elements the block has room for
 
   intArr() = default;
   ~intArr() { clear(); }
@@ -31,6 +36,7 @@ struct intArr {
 struct dblArr {
   int32_t count = 0;
   double* data = nullptr;
+  int32_t capacity = 0;  // elements the block has room for
 
   dblArr() = default;
   ~dblArr() { clear(); }
@@ -45,6 +51,7 @@ struct dblArr {
 struct chrArr {
   int32_t count = 0;
   int8_t* data = nullptr;
+  int32_t capacity = 0;  // elements the block has room for
 
   chrArr() = default;
   ~chrArr() { clear(); }
@@ -60,10 +67,19 @@ struct chrArr {
 // A set of owned strings with a sorted view. The base holds the order: string
 // numbers arranged so that the strings they name ascend byte-wise (unsigned). A
 // string's number is its order of first insertion since the last clear.
+//
+// A hashed set (the keys of the statistics tables, which can grow to millions)
+// finds its keys through a lookup index instead and keeps no sorted view: its
+// order lists the string numbers as they came, and an absent key's insertion
+// position is simply the end.
 struct strArr : intArr {
+  enum Kind { kSorted, kHashed };
+
   char** strings = nullptr;
+  int32_t strings_capacity = 0;
 
   strArr() = default;
+  explicit strArr(Kind kind) : hashed_(kind == kHashed) {}
   ~strArr() { clear_strings(); }
 
   // True and the key's string number, or false and its insertion position in the order.
@@ -76,11 +92,15 @@ struct strArr : intArr {
   void clear_strings();
   // Undoes the last insert_at, which put its number at `position` of the order.
   void remove_last(int32_t position);
+
+ private:
+  bool hashed_ = false;
+  LookupIndex index_;  // string numbers by key (hashed sets)
 };
 
 // String key to integer count: value i belongs to the key with string number i.
 struct siArr : intArr {
-  strArr keys;
+  strArr keys{strArr::kHashed};
 
   int add(const char* key, int32_t amount);
   int add_index(const char* key, int32_t amount, int32_t* number);
@@ -90,7 +110,7 @@ struct siArr : intArr {
 // String key to double amount.
 struct sdArr {
   dblArr values;
-  strArr keys;
+  strArr keys{strArr::kHashed};
 
   int add(const char* key, double amount);
   int add_index(const char* key, double amount, int32_t* number);
@@ -118,6 +138,16 @@ struct DailySeries {
   int append(const DayDate& date, int32_t day_visitors, int32_t day_page_views);
   void clear();
 };
+
+// Appends zeros to an intArr, dblArr or chrArr until it holds `n` entries: 0, or
+// -8 with the array as it was.
+template <typename Array>
+int grow_with_zeros(Array& array, int32_t n) {
+  if (array.count >= n) return 0;
+  if (grow_room(array.data, array.capacity, n) != 0) return ERR_MEM;
+  while (array.count < n) array.data[array.count++] = 0;
+  return 0;
+}
 
 // value + amount, stopping at the ends of the 32-bit range instead of overflowing.
 int32_t add_count(int32_t value, int32_t amount);

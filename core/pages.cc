@@ -12,18 +12,6 @@
 
 namespace {
 
-// Appends zeros until the array holds `n` entries; on -8 it is left as it was.
-int grow_with_zeros(intArr& array, int32_t n) {
-  int32_t before = array.count;
-  while (array.count < n) {
-    if (array.insert_at(0, array.count) != 0) {
-      while (array.count > before) array.remove_at(array.count - 1);
-      return ERR_MEM;
-    }
-  }
-  return 0;
-}
-
 void shrink_to(intArr& array, int32_t n) {
   while (array.count > n) array.remove_at(array.count - 1);
 }
@@ -32,13 +20,11 @@ void shrink_to(intArr& array, int32_t n) {
 
 int Pgs::add_page(const char* path, int32_t amount, int32_t* page, bool* is_new) {
   // A known page's string number is its page number.
-  const uint32_t hash = LookupCache::hash(path);
   int32_t position;
-  *is_new = !recent_.find(views.keys, path, hash, &position) && !views.keys.find(path, &position);
+  *is_new = !views.keys.find(path, &position);
   if (!*is_new) {
     views.data[position] = add_count(views.data[position], amount);
     *page = position;
-    recent_.remember(hash, position);
     return 0;
   }
   int32_t seconds_before = seconds.count;
@@ -56,7 +42,6 @@ int Pgs::add_page(const char* path, int32_t amount, int32_t* page, bool* is_new)
   }
   seconds.data[*page] = 0;
   timed.data[*page] = 0;
-  recent_.remember(hash, *page);
   return 0;
 }
 
@@ -120,7 +105,8 @@ int32_t Pgs::average_seconds(int32_t page) const {
   return seconds.data[page] / timed.data[page];
 }
 
-int compute_page_times(Pgs& pages, const PageStats& stats) {
+int compute_page_times(Pgs& pages, PageStats& stats) {
+  if (stats.finish_times() != 0) return ERR_MEM;
   int32_t n = pages.views.count;
   int32_t seconds_before = pages.seconds.count;
   if (grow_with_zeros(pages.seconds, n) != 0) return ERR_MEM;

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "core/containers.h"
-#include "core/lookup_cache.h"
 
 struct PageStats;
 
@@ -48,13 +47,12 @@ class Pgs {
   // Adds to the page's views, giving its number; a new page gets seconds and timed
   // entries of 0 at its number. Nothing changes on -8.
   int add_page(const char* path, int32_t amount, int32_t* page, bool* is_new);
-
-  LookupCache recent_;  // page numbers of recent paths, checked on every use
 };
 
 // Sets every page's average seconds of the day from the page times of the path
-// statistics: seconds / timed views where the page was timed, else 0. 0 or -8.
-int compute_page_times(Pgs& pages, const PageStats& stats);
+// statistics (finished first): seconds / timed views where the page was timed,
+// else 0. 0 or -8.
+int compute_page_times(Pgs& pages, PageStats& stats);
 
 // The report sections "Most Requested Pages" and "Least Requested Pages": pages
 // ranked by views (ties in first-seen order; the least list runs from the end, so

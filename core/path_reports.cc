@@ -55,18 +55,44 @@ const char* page_name(const Pgs& pages, int32_t page) {
 
 int32_t bucket_size_of(const VisitDepth& depth) { return depth.bucket_size > 0 ? depth.bucket_size : 2; }
 
+// Adds each endpoint's count to the map under the page page_of gives. The counts
+// are summed by page number first (in list order, as the map would sum them) and
+// then go into the map in ascending page order, each new key at the map's end.
+template <typename PageOf>
+int add_by_page(iiArr& map, const NodeList& ends, PageOf page_of) {
+  intArr totals;  // by page number
+  chrArr seen;
+  for (int32_t i = 0; i < ends.count; ++i) {
+    int32_t page = page_of(ends.nodes[i]);
+    int32_t count = ends.counts.data[i];
+    if (page < 0 || page == INT32_MAX) {
+      if (map.add(page, count) != 0) return ERR_MEM;  // no page number: straight into the map
+      continue;
+    }
+    if (grow_with_zeros(totals, page + 1) != 0 || grow_with_zeros(seen, page + 1) != 0) return ERR_MEM;
+    totals.data[page] = seen.data[page] ? add_count(totals.data[page], count) : count;
+    seen.data[page] = 1;
+  }
+  for (int32_t page = 0; page < seen.count; ++page) {
+    if (seen.data[page] && map.add(page, totals.data[page]) != 0) return ERR_MEM;
+  }
+  return 0;
+}
+
 int collect(Paths& paths) {
   PathNode* first = paths.root.first_child;
   if (walk_paths(paths, &paths.root) != 0) return ERR_MEM;
   for (PathNode* node = first; node; node = node->next_sibling) {
     if (node->visitors != 0 && paths.single_view_pages.push(node) != 0) return ERR_MEM;
   }
-  const bool entries = config.report_on[RPT_ENP] != 0;
-  const bool exits = config.report_on[RPT_EXP] != 0;
   const NodeList& ends = paths.endpoints;
-  for (int32_t i = 0; i < ends.count; ++i) {
-    if (entries && paths.page_stats.add_entry(entry_page_of(ends.nodes[i]), ends.counts.data[i]) != 0) return ERR_MEM;
-    if (exits && paths.page_stats.add_exit(ends.nodes[i]->page, ends.counts.data[i]) != 0) return ERR_MEM;
+  if (config.report_on[RPT_ENP] &&
+      add_by_page(paths.page_stats.entry_pages, ends, [](const PathNode* node) { return entry_page_of(node); }) != 0) {
+    return ERR_MEM;
+  }
+  if (config.report_on[RPT_EXP] &&
+      add_by_page(paths.page_stats.exit_pages, ends, [](const PathNode* node) { return node->page; }) != 0) {
+    return ERR_MEM;
   }
   return 0;
 }

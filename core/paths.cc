@@ -55,6 +55,7 @@ void delete_path_node(PathNode* node) {
 // A block's header; its nodes follow it.
 struct NodePool::Block {
   Block* next;
+  int64_t nodes;  // the nodes it holds
 };
 static_assert(sizeof(NodePool::Block) % alignof(PathNode) == 0, "nodes follow the block header aligned");
 
@@ -63,7 +64,7 @@ PathNode* NodePool::new_node() {
     int32_t nodes = block_nodes > 0 ? block_nodes : 1;
     void* memory = new_block(sizeof(Block) + sizeof(PathNode) * static_cast<std::size_t>(nodes));
     if (!memory) return nullptr;
-    blocks = new (memory) Block{blocks};
+    blocks = new (memory) Block{blocks, nodes};
     capacity = nodes;
     used = 0;
   }
@@ -72,6 +73,22 @@ PathNode* NodePool::new_node() {
   node->pooled = true;
   ++used;
   return node;
+}
+
+void NodePool::take_apart() {
+  for (Block* block = blocks; block; block = block->next) {
+    const int64_t handed_out = block == blocks ? used : block->nodes;
+    PathNode* nodes = reinterpret_cast<PathNode*>(block + 1);
+    for (int64_t i = 0; i < handed_out; ++i) {
+      PathNode& node = nodes[i];
+      node.forget_child_index();
+      // A link to a heap node is the only way to it: it goes with all it leads to.
+      if (node.first_child && !node.first_child->pooled) free_nodes(node.first_child);
+      if (node.next_sibling && !node.next_sibling->pooled) free_nodes(node.next_sibling);
+      node.first_child = nullptr;
+      node.next_sibling = nullptr;
+    }
+  }
 }
 
 void NodePool::release() {
@@ -247,14 +264,70 @@ void put_number(FILE* file, char lead, int32_t value) {
 
 }  // namespace
 
-void write_node_path(PathNode* node, FILE* file, bool with_times) {
-  for_each_on_path(node, [file, with_times](const PathNode* step) {
-    put_number(file, ' ', step->page);
-    if (with_times) {
-      put_number(file, '.', step->timed_views);
-      put_number(file, '.', step->seconds);
+namespace {
+
+// " page" or " page.timed.seconds": one step of a written path.
+void put_step(FILE* file, const PathNode* step, bool with_times) {
+  put_number(file, ' ', step->page);
+  if (with_times) {
+    put_number(file, '.', step->timed_views);
+    put_number(file, '.', step->seconds);
+  }
+}
+
+// The ways up from several nodes are gathered side by side: the walks do not
+// depend on one another, so their reads of far-apart nodes overlap instead of each
+// waiting for the one before. A way longer than the room is left to
+// write_node_path.
+constexpr int kWays = 16;
+constexpr int kWaySteps = 32;
+
+struct Way {
+  const PathNode* steps[kWaySteps];  // from the node up, the root left out
+  int count;
+  bool whole;  // false: the way is longer than the room
+};
+
+void gather_ways(PathNode* const* nodes, int n, Way* ways) {
+  const PathNode* at[kWays];
+  for (int i = 0; i < n; ++i) {
+    at[i] = nodes[i];
+    ways[i].count = 0;
+  }
+  for (bool busy = true; busy;) {
+    busy = false;
+    for (int i = 0; i < n; ++i) {
+      const PathNode* node = at[i];
+      if (!node || !node->parent || ways[i].count == kWaySteps) continue;
+      ways[i].steps[ways[i].count++] = node;
+      at[i] = node->parent;
+      busy = true;
     }
-  });
+  }
+  for (int i = 0; i < n; ++i) ways[i].whole = !at[i] || !at[i]->parent;
+}
+
+// write_node_path through a gathered way.
+void write_way(const Way& way, PathNode* node, FILE* file, bool with_times) {
+  if (!way.whole) {
+    write_node_path(node, file, with_times);
+    return;
+  }
+  for (int k = way.count - 1; k >= 0; --k) put_step(file, way.steps[k], with_times);
+}
+
+void write_session_times(const Session& session, FILE* file) {
+  put_number(file, '\0', session.visits);
+  put_number(file, ' ', session.seconds);
+  put_number(file, ' ', session.hour);
+  put_number(file, ' ', session.minute);
+  put_number(file, ' ', session.second);
+}
+
+}  // namespace
+
+void write_node_path(PathNode* node, FILE* file, bool with_times) {
+  for_each_on_path(node, [file, with_times](const PathNode* step) { put_step(file, step, with_times); });
 }
 
 NodeStack::~NodeStack() { std::free(entries); }
@@ -273,10 +346,8 @@ int NodeStack::push(PathNode* node, int32_t level) {
 }
 
 int NodeList::push(PathNode* node) {
-  void* grown = grow_block(nodes, sizeof(PathNode*) * (static_cast<std::size_t>(count) + 1));
-  if (!grown) return ERR_MEM;
-  nodes = static_cast<PathNode**>(grown);
-  if (counts.insert_at(node->visitors, counts.count) != 0) return ERR_MEM;  // the spare slot is never read
+  if (grow_room(nodes, capacity, static_cast<int64_t>(count) + 1) != 0) return ERR_MEM;
+  if (counts.insert_at(node->visitors, counts.count) != 0) return ERR_MEM;  // the spare room is never read
   nodes[count++] = node;
   return 0;
 }
@@ -286,26 +357,51 @@ void NodeList::clear() {
   std::free(nodes);
   nodes = nullptr;
   count = 0;
+  capacity = 0;
 }
 
 int PageStats::add(const PathNode* node) {
-  if (node->page < 0) return 0;
-  int32_t position;
-  if (time_keys.find(node->page, &position)) {
-    time_seconds.data[position] = add_count(time_seconds.data[position], node->seconds);
-    timed_views.data[position] = add_count(timed_views.data[position], node->timed_views);
-    return 0;
+  const int32_t page = node->page;
+  if (page < 0) return 0;
+  if (page >= page_seen_.count) {
+    if (page == INT32_MAX) return ERR_MEM;
+    // Zeros past the pages seen change nothing.
+    if (grow_with_zeros(page_seconds_, page + 1) != 0 || grow_with_zeros(page_timed_views_, page + 1) != 0 ||
+        grow_with_zeros(page_seen_, page + 1) != 0) {
+      return ERR_MEM;
+    }
   }
-  if (time_keys.insert_at(node->page, position) != 0) return ERR_MEM;
-  if (time_seconds.insert_at(node->seconds, position) != 0) {
-    time_keys.remove_at(position);
-    return ERR_MEM;
+  page_seconds_.data[page] = add_count(page_seconds_.data[page], node->seconds);
+  page_timed_views_.data[page] = add_count(page_timed_views_.data[page], node->timed_views);
+  page_seen_.data[page] = 1;
+  return 0;
+}
+
+int PageStats::finish_times() {
+  for (int32_t page = 0; page < page_seen_.count; ++page) {
+    if (!page_seen_.data[page]) continue;
+    int32_t seconds = page_seconds_.data[page];
+    int32_t views = page_timed_views_.data[page];
+    int32_t position;
+    if (time_keys.find(page, &position)) {
+      time_seconds.data[position] = add_count(time_seconds.data[position], seconds);
+      timed_views.data[position] = add_count(timed_views.data[position], views);
+      continue;
+    }
+    if (time_keys.insert_at(page, position) != 0) return ERR_MEM;
+    if (time_seconds.insert_at(seconds, position) != 0) {
+      time_keys.remove_at(position);
+      return ERR_MEM;
+    }
+    if (timed_views.insert_at(views, position) != 0) {
+      time_keys.remove_at(position);
+      time_seconds.remove_at(position);
+      return ERR_MEM;
+    }
   }
-  if (timed_views.insert_at(node->timed_views, position) != 0) {
-    time_keys.remove_at(position);
-    time_seconds.remove_at(position);
-    return ERR_MEM;
-  }
+  page_seconds_.clear();
+  page_timed_views_.clear();
+  page_seen_.clear();
   return 0;
 }
 
@@ -315,6 +411,9 @@ void PageStats::clear() {
   time_keys.clear();
   time_seconds.clear();
   timed_views.clear();
+  page_seconds_.clear();
+  page_timed_views_.clear();
+  page_seen_.clear();
 }
 
 void VisitDepth::init() {
@@ -365,11 +464,7 @@ int Session::step_loaded(int32_t page, int32_t timed, int32_t stay_seconds, Node
 }
 
 void write_session(const Session& session, FILE* file) {
-  put_number(file, '\0', session.visits);
-  put_number(file, ' ', session.seconds);
-  put_number(file, ' ', session.hour);
-  put_number(file, ' ', session.minute);
-  put_number(file, ' ', session.second);
+  write_session_times(session, file);
   write_node_path(session.current, file, true);
 }
 
@@ -396,15 +491,13 @@ int walk_paths(Paths& paths, PathNode* node) {
     // The root stands for no page and never ends a path.
     if (top->visitors > 0 && top->parent && paths.endpoints.push(top) != 0) return ERR_MEM;
   }
-  return 0;
+  return paths.page_stats.finish_times();
 }
 
 int Paths::add_session_slots(int32_t slots) {
   int64_t wanted = static_cast<int64_t>(session_count) + slots;
   if (wanted > INT32_MAX) return ERR_MEM;
-  void* grown = grow_block(sessions, sizeof(Session*) * static_cast<std::size_t>(wanted));
-  if (!grown) return ERR_MEM;
-  sessions = static_cast<Session**>(grown);
+  if (grow_room(sessions, session_room_, wanted) != 0) return ERR_MEM;
   for (int64_t i = session_count; i < wanted; ++i) sessions[i] = nullptr;
   session_count = static_cast<int32_t>(wanted);
   return 0;
@@ -443,22 +536,35 @@ int Paths::close_day(int* average_seconds, Pgs& pages) {
 
 void Paths::write(FILE* file, bool state_file) {
   if (endpoints.count == 0) return;
+  Way ways[kWays];
   std::fputs("PTH\n", file);
-  for (int32_t i = 0; i < endpoints.count; ++i) {
-    put_number(file, '\0', endpoints.counts.data[i]);
-    write_node_path(endpoints.nodes[i], file, false);
-    std::fputs("\n", file);
+  for (int32_t first = 0; first < endpoints.count; first += kWays) {
+    const int n = endpoints.count - first < kWays ? endpoints.count - first : kWays;
+    gather_ways(endpoints.nodes + first, n, ways);
+    for (int i = 0; i < n; ++i) {
+      put_number(file, '\0', endpoints.counts.data[first + i]);
+      write_way(ways[i], endpoints.nodes[first + i], file, false);
+      std::fputs("\n", file);
+    }
   }
   std::fputs("\n", file);
   if (!state_file) return;
   std::fputs("VIS\n", file);
-  for (int32_t slot = 0; slot < session_count; ++slot) {
-    put_number(file, '\0', slot);
-    if (sessions[slot]) {
-      std::fputc(' ', file);
-      write_session(*sessions[slot], file);
+  PathNode* standing[kWays];
+  for (int32_t first = 0; first < session_count; first += kWays) {
+    const int n = session_count - first < kWays ? session_count - first : kWays;
+    for (int i = 0; i < n; ++i) standing[i] = sessions[first + i] ? sessions[first + i]->current : nullptr;
+    gather_ways(standing, n, ways);
+    for (int i = 0; i < n; ++i) {
+      const int32_t slot = first + i;
+      put_number(file, '\0', slot);
+      if (sessions[slot]) {
+        std::fputc(' ', file);
+        write_session_times(*sessions[slot], file);
+        write_way(ways[i], standing[i], file, true);
+      }
+      std::fputs("\n", file);
     }
-    std::fputs("\n", file);
   }
   std::fputs("\n", file);
 }
@@ -576,6 +682,7 @@ int Paths::read_visits(FILE* file) {
 }
 
 void Paths::clear() {
+  node_pool.take_apart();
   root.free_subtree();
   node_pool.release();
   page_stats.clear();
@@ -586,4 +693,5 @@ void Paths::clear() {
   std::free(sessions);
   sessions = nullptr;
   session_count = 0;
+  session_room_ = 0;
 }

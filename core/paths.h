@@ -86,16 +86,32 @@ struct NodePool {
 
   // A fresh root-state node, or null when memory runs out.
   PathNode* new_node();
+  // Takes the tree of the nodes handed out apart in the order they lie in memory,
+  // much faster than through the tree: each drops its child index and its links,
+  // and a heap node hanging from one goes with all below it. Freeing the tree from
+  // its root then meets only the root's children up to the first pooled one.
+  // Needs no memory.
+  void take_apart();
   // Returns every block; the nodes handed out must all have been freed.
   void release();
 };
 
 // Calls fn(node) for every node from the first level down to `node` (nothing for
-// the root). The parent links on the way are turned around for the walk down and
-// restored before it returns, so this takes neither stack nor heap; fn must not
+// the root). A short path is gathered on the way up in a small array; on a longer
+// one the parent links are turned around for the walk down and restored before it
+// returns, so this takes no more stack than that array and no heap; fn must not
 // follow parent links meanwhile.
 template <typename Fn>
 void for_each_on_path(PathNode* node, Fn fn) {
+  constexpr int kGathered = 32;
+  const PathNode* gathered[kGathered];
+  int n = 0;
+  const PathNode* up = node;
+  for (; up && up->parent && n < kGathered; up = up->parent) gathered[n++] = up;
+  if (!up || !up->parent) {
+    while (n > 0) fn(gathered[--n]);
+    return;
+  }
   PathNode* below = nullptr;
   PathNode* at = node;
   while (at && at->parent) {
@@ -124,6 +140,7 @@ struct NodeList {
   intArr counts;
   int32_t count = 0;
   PathNode** nodes = nullptr;
+  int32_t capacity = 0;  // room of `nodes`
 
   NodeList() = default;
   ~NodeList() { clear(); }
@@ -154,8 +171,17 @@ struct PageStats {
   int add_entry(int32_t page, int32_t amount) { return entry_pages.add(page, amount); }
   int add_exit(int32_t page, int32_t amount) { return exit_pages.add(page, amount); }
   // Adds the node's seconds and timed views under its page; nothing for page < 0.
+  // They are gathered by page number and reach the keyed arrays at finish_times.
   int add(const PathNode* node);
+  // Adds what add gathered to the keyed arrays, in ascending page order. 0 or -8.
+  int finish_times();
   void clear();
+
+ private:
+  // Gathered by add, by page number.
+  intArr page_seconds_;
+  intArr page_timed_views_;
+  chrArr page_seen_;
 };
 
 // Visit-depth histogram (report side).
@@ -225,6 +251,8 @@ struct Paths {
 
  private:
   int add_session_slots(int32_t slots);
+
+  int32_t session_room_ = 0;  // room of `sessions`
 };
 
 // A work stack for walking trees without recursion: nodes with a level each.

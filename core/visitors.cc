@@ -76,13 +76,11 @@ ips::~ips() { clear(); }
 
 bool ips::find(const char* key, int32_t* result) {
   pending = address_of(key);
-  const uint32_t hash = LookupCache::hash(pending);
-  if (!repeated_) {
-    int32_t known = recent_.recall(hash);
-    if (known >= 0 && known < intArr::count && addresses[known] == pending) {
-      *result = known;
-      return true;
-    }
+  if (!searched_) {
+    // The address hash is one to one, so an equal hash is the address itself.
+    int32_t visitor = index_.find(LookupIndex::hash(pending), [](int32_t) { return true; });
+    *result = visitor >= 0 ? visitor : intArr::count;
+    return visitor >= 0;
   }
   int32_t low = 0;
   int32_t high = intArr::count - 1;
@@ -96,7 +94,6 @@ bool ips::find(const char* key, int32_t* result) {
       high = middle - 1;
     } else {
       *result = visitor;
-      recent_.remember(hash, visitor);
       return true;
     }
   }
@@ -104,40 +101,72 @@ bool ips::find(const char* key, int32_t* result) {
   return false;
 }
 
+int ips::append(int32_t entry) {
+  int32_t n = intArr::count;
+  if (grow_room(addresses, address_capacity_, static_cast<int64_t>(n) + 1) != 0) return ERR_MEM;
+  if (intArr::insert_at(entry, n) != 0) return ERR_MEM;  // the spare address room is never read
+  addresses[n] = pending;
+  return 0;
+}
+
 int ips::insert(const char*, int32_t position) {
   int32_t n = intArr::count;
   if (position < 0 || position > n) return ERR_INP;
-  uint32_t* grown = static_cast<uint32_t*>(grow_block(addresses, sizeof(uint32_t) * (static_cast<std::size_t>(n) + 1)));
-  if (!grown) return ERR_MEM;
-  addresses = grown;
-  if (intArr::insert_at(n, position) != 0) return ERR_MEM;  // the spare address slot is never read
-  addresses[n] = pending;
-  recent_.remember(LookupCache::hash(pending), n);
+  if (searched_) {
+    if (append(n) != 0) return ERR_MEM;
+    // Into its place in the sorted order.
+    std::memmove(data + position + 1, data + position, sizeof(int32_t) * static_cast<std::size_t>(n - position));
+    data[position] = n;
+    return 0;
+  }
+  if (index_.reserve(static_cast<int64_t>(n) + 1) != 0) return ERR_MEM;
+  if (append(n) != 0) return ERR_MEM;
+  index_.put(LookupIndex::hash(pending), n);
   return 0;
 }
 
 void ips::write(FILE* file) const {
-  for (int32_t i = 0; i < intArr::count; ++i) std::fprintf(file, "%i %u\n", data[i], addresses[i]);
+  const int32_t n = intArr::count;
+  // The saved order is sorted by address. Without memory for a sorted copy the
+  // order is written as it stands: reading it back sorts it again.
+  int32_t* order =
+      searched_ || n == 0 ? nullptr : static_cast<int32_t*>(std::malloc(sizeof(int32_t) * static_cast<std::size_t>(n)));
+  const int32_t* written = data;
+  if (order) {
+    std::memcpy(order, data, sizeof(int32_t) * static_cast<std::size_t>(n));
+    std::sort(order, order + n, [this](int32_t a, int32_t b) { return addresses[a] < addresses[b]; });
+    written = order;
+  }
+  for (int32_t i = 0; i < n; ++i) std::fprintf(file, "%i %u\n", written[i], addresses[i]);
   std::fputs("\n", file);
+  std::free(order);
 }
 
 int ips::read(FILE* file) {
   int status = read_block_lines(file, [this](int entry, const char* key) {
     pending = static_cast<uint32_t>(std::strtoul(key, nullptr, 10));
-    if (insert(nullptr, intArr::count) != 0) return ERR_MEM;
-    data[intArr::count - 1] = entry;
-    return 0;
+    return append(entry) != 0 ? ERR_MEM : 0;
   });
-  check_order(data, intArr::count, [this](int32_t a, int32_t b) { return addresses[a] < addresses[b]; });
-  for (int32_t i = 1; i < intArr::count; ++i) {
-    if (addresses[data[i - 1]] == addresses[data[i]]) repeated_ = true;
+  const int32_t n = intArr::count;
+  check_order(data, n, [this](int32_t a, int32_t b) { return addresses[a] < addresses[b]; });
+  // The index is built once the whole section is in.
+  searched_ = false;
+  for (int32_t i = 1; i < n; ++i) {
+    if (addresses[data[i - 1]] == addresses[data[i]]) searched_ = true;
+  }
+  index_.clear();
+  if (!searched_ && index_.reserve(n) != 0) searched_ = true;
+  if (!searched_) {
+    for (int32_t v = 0; v < n; ++v) index_.put(LookupIndex::hash(addresses[v]), v);
   }
   return status;
 }
 
 void ips::clear() {
-  repeated_ = false;
+  searched_ = false;
+  index_.clear();
   intArr::clear();
   std::free(addresses);
   addresses = nullptr;
+  address_capacity_ = 0;
 }

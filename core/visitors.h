@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "core/containers.h"
-#include "core/lookup_cache.h"
+#include "core/lookup_index.h"
 
 // The day's visitor table. Visitors are numbered 0 .. count - 1 in order of first
 // appearance; an order array lists the numbers in ascending key order, so lookups
@@ -48,16 +48,21 @@ class hosts : public IPs, public strArr {
   void clear() override;
 };
 
-// Visitors keyed by IPv4 address, held as an unsigned 32-bit number; the order is
-// the base array. Address i belongs to visitor i.
+// Visitors keyed by IPv4 address, held as an unsigned 32-bit number. Address i
+// belongs to visitor i. A lookup index finds the visitors; the order (the base
+// array) lists the visitor numbers as they came and is sorted by address only
+// where it is written. A table read from a file that repeats an address, or
+// without memory for its index, is searched in its sorted order instead and keeps
+// that order sorted at every insertion.
 class ips : public IPs, public intArr {
  public:
-  uint32_t* addresses = nullptr;  // exactly count() entries, null when empty
+  uint32_t* addresses = nullptr;  // count() entries, null when empty
   uint32_t pending = 0;           // the address of the last find or read line; insert stores it
 
   ~ips() override;
   int32_t count() const override { return intArr::count; }
-  // Parses the key to an address (kept as pending) and looks it up.
+  // Parses the key to an address (kept as pending) and looks it up; an absent
+  // address's insertion position is the end of the order.
   bool find(const char* key, int32_t* result) override;
   // Stores the pending address; the key text is not looked at.
   int insert(const char* key, int32_t position) override;
@@ -66,8 +71,12 @@ class ips : public IPs, public intArr {
   void clear() override;
 
  private:
-  LookupCache recent_;     // visitor numbers of recent addresses, checked on every use
-  bool repeated_ = false;  // a damaged file gave an address twice: the cache stays unused
+  // Appends the pending address as the next visitor, the order entry given.
+  int append(int32_t entry);
+
+  int32_t address_capacity_ = 0;
+  LookupIndex index_;      // visitor numbers by address
+  bool searched_ = false;  // found by binary search of the sorted order instead
 };
 
 // The address of a dotted text a.b.c.d: (a << 24) + (b << 16) + (c << 8) + d in 32 bits

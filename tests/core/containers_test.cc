@@ -334,6 +334,35 @@ TEST_F(Containers, FailedGrowthLeavesEveryContainerAsItWas) {
   EXPECT_EQ(series.days.count, 2);
 }
 
+TEST_F(Containers, HashedKeysAreFoundAmongManyAndInsertionsUndoneFromTheEnd) {
+  siArr t;
+  const int n = 20000;
+  auto key = [n](int i) { return "/item.php?id=" + std::to_string(i * 7919 % n); };
+  for (int i = 0; i < n; ++i) ASSERT_EQ(t.add(key(i).c_str(), i), 0);
+  // The last thousand taken back out, newest first, as failed insertions do.
+  for (int i = n - 1; i >= n - 1000; --i) {
+    t.keys.remove_last(i);
+    t.intArr::remove_at(t.count - 1);
+  }
+  int32_t number = -1;
+  for (int i = 0; i < n; ++i) {
+    bool kept = i < n - 1000;
+    ASSERT_EQ(t.keys.find(key(i).c_str(), &number), kept) << i;
+    if (kept) {
+      EXPECT_EQ(number, i);
+    }
+  }
+  EXPECT_FALSE(t.keys.find("/item.php?id=", &number));
+  EXPECT_EQ(number, t.keys.count);  // an absent key goes at the end
+  // The ninth key makes the index grow: a failure there changes nothing either.
+  siArr small;
+  for (int i = 0; i < 8; ++i) ASSERT_EQ(small.add(key(i).c_str(), 1), 0);
+  auto view = [&] { return std::make_pair(keys_by_number(small.keys), elements(small)); };
+  expect_failures_leave_unchanged(view, [&] { return small.add("/ninth", 2); });
+  ASSERT_TRUE(small.keys.find("/ninth", &number));
+  EXPECT_EQ(number, 8);
+}
+
 TEST_F(Containers, TableStaysUsableAfterAFailedInsertion) {
   siArr t;
   ASSERT_EQ(t.add("b", 1), 0);
