@@ -5,6 +5,7 @@
 // Input parts: "config.cfg", "formats.cfg", "dat_acp.cfg", "dat_dom.cfg",
 // "dat_cds.cfg", "dat_tps.cfg", "dat_eng.cfg"; a missing part is a missing file.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,33 @@ std::string contents(const char* path) {
   return text;
 }
 
+// The campaigns of a "dat_acp.cfg" text, each line as its name and its patterns in
+// sorted order. The file stores the patterns from the last read to the first, and a
+// stored empty pattern that ends its line does not read back: both are left aside.
+std::string campaign_lines(const std::string& file) {
+  std::string lines;
+  size_t start = 0;
+  while (start < file.size()) {
+    size_t end = file.find('\n', start);
+    if (end == std::string::npos) end = file.size();
+    const std::string line = file.substr(start, end - start);
+    start = end + 1;
+    const size_t bar = line.find('|');
+    std::vector<std::string> patterns;
+    for (size_t at = bar == std::string::npos ? line.size() : bar + 1; at < line.size();) {
+      size_t blank = line.find(' ', at);
+      if (blank == std::string::npos) blank = line.size();
+      if (blank > at) patterns.push_back(line.substr(at, blank - at));
+      at = blank + 1;
+    }
+    std::sort(patterns.begin(), patterns.end());
+    lines += line.substr(0, bar);
+    for (const std::string& pattern : patterns) lines += "\t" + pattern;
+    lines += '\n';
+  }
+  return lines;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -58,19 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   html.log_settings(config);
   html.start_page();
 
-  // Saved, then loaded and saved again three times: "config.cfg" reads back to what
-  // was saved. A campaign's patterns are stored from the last read to the first, so
-  // its file comes back after two trips; the first trip may still drop an empty
-  // pattern stored last on its line, which the reader does not take.
+  // Saved, then loaded and saved again twice: "config.cfg" reads back to what was
+  // saved, and so does every campaign with its non-empty patterns.
   if (config.save() != 0) std::abort();
   const std::string saved = contents("config.cfg");
-  std::string campaigns;
-  for (int trip = 1; trip <= 3; ++trip) {
+  const std::string campaigns = campaign_lines(contents("dat_acp.cfg"));
+  for (int trip = 1; trip <= 2; ++trip) {
     setup_globals(1);
     if (config.load() != 0 || config.save() != 0) std::abort();
-    if (contents("config.cfg") != saved) std::abort();
-    if (trip == 1) campaigns = contents("dat_acp.cfg");
+    if (contents("config.cfg") != saved || campaign_lines(contents("dat_acp.cfg")) != campaigns) std::abort();
   }
-  if (contents("dat_acp.cfg") != campaigns) std::abort();
   return 0;
 }
