@@ -13,6 +13,7 @@ echo "== fuzz: configure $dir with clang++ =="
 cmake -S . -B "$dir" -DCMAKE_CXX_COMPILER=clang++ -DQM_FUZZ=ON -DQM_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 echo "== fuzz: build the harnesses =="
 cmake --build "$dir" -j 4 --target fuzzers
+rm -rf "$dir/findings"
 mkdir -p "$dir/findings"
 ran=0
 for source in tests/fuzz/*_fuzz.cc; do
