@@ -11,8 +11,11 @@ cd "$(dirname "$0")"
 code=$(sed -n '/^<!-- Quillmoray tracking code -->$/,/^<!-- end of the Quillmoray tracking code -->$/p' \
   "$docroot/quillmoray/tracking.html")
 code=${code//http:\/\/www.example.com\/quillmoray/$url}
-for page in demo-site/*.html; do
-  text=$(cat "$page")
-  printf '%s\n' "${text//<!-- tracking code -->/$code}" > "$docroot/$(basename "$page")"
-done
+# One page template; demo-site/pages.txt gives each page's file name, heading and text.
+template=$(cat demo-site/page.html)
+template=${template//<!-- tracking code -->/$code}
+while IFS='|' read -r name heading text; do
+  page=${template//<!-- heading -->/$heading}
+  printf '%s\n' "${page//<!-- text -->/$text}" > "$docroot/$name.html"
+done < demo-site/pages.txt
 echo "== demo site in $docroot, tracked by $url"
