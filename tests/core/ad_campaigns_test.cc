@@ -15,16 +15,12 @@
 #include "core/memory.h"
 #include "core/output.h"
 #include "support/capture.h"
+#include "support/file_text.h"
 #include "support/work_dir.h"
 
 namespace {
 
-std::string read_file(const char* name) {
-  std::ifstream in(name, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string read_file(const char* name) { return file_text(name); }
 
 // The name and patterns of campaign i, in memory order.
 std::vector<std::string> campaign(const AdCampaigns& table, int i) {

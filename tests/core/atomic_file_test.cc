@@ -12,6 +12,7 @@
 #include <string>
 
 #include "core/errors.h"
+#include "support/file_text.h"
 #include "support/folder_listing.h"
 #include "support/unprivileged.h"
 
@@ -35,13 +36,6 @@ class Scratch {
  private:
   std::string dir_;
 };
-
-std::string read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 void write(const std::string& path, const std::string& text, mode_t mode) {
   std::ofstream(path, std::ios::binary) << text;
@@ -72,7 +66,7 @@ TEST(AtomicFile, NewFilesTakeTheUmaskAndReplacementsKeepTheirMode) {
     struct stat status;
     ASSERT_EQ(stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, c.expected) << std::oct << c.umask << " " << c.old_mode;
-    EXPECT_EQ(read(path), "new\n");
+    EXPECT_EQ(file_text(path), "new\n");
   }
   EXPECT_EQ(names_in(scratch.dir()).size(), 5u);  // no temporary file stays
 }
@@ -89,7 +83,7 @@ TEST(AtomicFile, FolderThatTakesNoNewFileRewritesTheFileInPlace) {
   ASSERT_EQ(stat((folder + "/page.html").c_str(), &before), 0);
 
   EXPECT_EQ(run_unprivileged([&] { return replace(folder + "/page.html", "short\n"); }), 0);
-  EXPECT_EQ(read(folder + "/page.html"), "short\n");
+  EXPECT_EQ(file_text(folder + "/page.html"), "short\n");
   struct stat after;
   ASSERT_EQ(stat((folder + "/page.html").c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);

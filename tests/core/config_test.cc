@@ -16,18 +16,14 @@
 #include "core/html_writer.h"
 #include "core/memory.h"
 #include "core/program.h"
+#include "support/file_text.h"
 #include "support/work_dir.h"
 
 namespace {
 
 const char kBgc[] = " onMouseOver=\"bgc(this,0)\" onmouseout=\"bgc(this,1)\"";
 
-std::string read_file(const char* name) {
-  std::ifstream in(name, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string read_file(const char* name) { return file_text(name); }
 
 std::string scrambled(const std::string& plain) {
   std::string out = plain;

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/file_text.h"
+
 // A fresh temporary working directory with its data/ folder for the life of the
 // object; the parser's units use paths relative to the working directory.
 class ScratchDir {
@@ -42,12 +44,7 @@ class ScratchDir {
     std::ofstream out(path, std::ios::binary | std::ios::app);
     out << content;
   }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  static std::string read(const std::string& path) { return file_text(path); }
   static bool exists(const std::string& path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0;

@@ -17,6 +17,7 @@
 #include "core/text.h"
 #include "support/capture.h"
 #include "support/cgi_harness.h"
+#include "support/file_text.h"
 #include "support/page_settings.h"
 
 namespace {
@@ -317,10 +318,7 @@ TEST(ReportProgram, ParserThatCannotBeStartedLeavesTheAnswerAlone) {
 // The installation's definition files.
 void install_definitions(const CgiSandbox& box) {
   for (const char* name : {"dat_dom.cfg", "dat_cds.cfg", "dat_tps.cfg", "dat_eng.cfg"}) {
-    std::ifstream in(std::string(QM_SOURCE_DIR) + "/install/" + name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    box.write_file(name, text.str());
+    box.write_file(name, file_text(std::string(QM_SOURCE_DIR) + "/install/" + name));
   }
 }
 

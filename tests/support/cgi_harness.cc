@@ -13,14 +13,9 @@
 #include <stdexcept>
 #include <vector>
 
-namespace {
+#include "support/file_text.h"
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+namespace {
 
 void remove_tree(const std::string& path) {
   std::string command = "rm -rf '" + path + "'";
@@ -50,7 +45,7 @@ void CgiSandbox::write_file(const std::string& relative, const std::string& cont
   out << content;
 }
 
-std::string CgiSandbox::read_file(const std::string& relative) const { return slurp(path(relative)); }
+std::string CgiSandbox::read_file(const std::string& relative) const { return file_text(path(relative)); }
 
 bool CgiSandbox::exists(const std::string& relative) const {
   struct stat status;
@@ -94,8 +89,8 @@ CgiResult CgiSandbox::run(const std::string& program, const CgiEnv& env, const s
   pid_t pid = spawn(program, env, base + ".in", base + ".out", base + ".err");
   CgiResult result;
   result.exit_status = finish(pid);
-  result.out = slurp(base + ".out");
-  result.err = slurp(base + ".err");
+  result.out = file_text(base + ".out");
+  result.err = file_text(base + ".err");
   return result;
 }
 

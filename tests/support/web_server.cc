@@ -18,6 +18,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/file_text.h"
+
 namespace {
 
 std::string shell_quoted(const std::string& text) {
@@ -58,13 +60,6 @@ bool accepts(int port) {
   bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   close(fd);
   return ok;
-}
-
-std::string file_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
 }
 
 }  // namespace
