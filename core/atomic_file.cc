@@ -117,7 +117,9 @@ void AtomicFile::remove_temporaries(const std::string& folder, bool (*whose)(con
     const std::string path = folder + "/" + entry->d_name;
     struct stat status;
     if (lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
-    if (now - status.st_mtime < min_age) continue;  // perhaps still being written
+    // Perhaps still being written. No age is asked for under the caller's lock: a
+    // file's time can be a moment ahead of time().
+    if (min_age > 0 && now - status.st_mtime < min_age) continue;
     unlink(path.c_str());
   }
   closedir(dir);
