@@ -150,11 +150,13 @@ TEST(ReportProgram, OnlyPostedFormsAreTaken) {
   expect_answer(r, [] { write_error_page(kInputMessage); });
   expect_log_line(box.read_file("data/err.log"), "ERR_INP RPRT na na\n");
 
-  // So is a body announced larger than any form, before anything is read.
-  for (const char* length : {"999999999999", "-1", "12x"}) {
+  // So is a body announced larger than any form (16 KiB), before anything is read.
+  for (const char* length : {"999999999999", "-1", "12x", "16385"}) {
     r = post(box, "pass=&type=login", {{"CONTENT_LENGTH", length}});
     expect_answer(r, [] { write_error_page(kInputMessage); });
   }
+  const std::string longest = "type=login&x=" + std::string(16384 - 13, '=');
+  expect_answer(post(box, longest), [] { html.start_page(); });
 }
 
 TEST(ReportProgram, WrongPasswordIsLoggedAndNothingIsDone) {
