@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "core/config.h"
+#include "core/errors.h"
 #include "core/html_writer.h"
 #include "core/output.h"
 #include "core/text.h"
@@ -157,6 +159,31 @@ TEST(ReportProgram, OnlyPostedFormsAreTaken) {
   }
   const std::string longest = "type=login&x=" + std::string(16384 - 13, '=');
   expect_answer(post(box, longest), [] { html.start_page(); });
+}
+
+// Each program moves the error log aside once it has passed 1 MiB, with the line that
+// passed it, over the older log; the next line starts a new log.
+TEST(ErrorLog, EveryProgramMovesItAsidePastItsLimit) {
+  const struct {
+    std::string program;
+    CgiEnv env;
+    const char* line;
+  } cases[] = {{program_path("tracker/tracker.cgi"), {{"QUERY_STRING", "x"}}, "ERR_INP STTS na na\n"},
+               {program_path("parser/parser.cgi"), {{"REQUEST_METHOD", "GET"}}, "ERR_INP PRSR na na\n"},
+               {kReport, {{"REQUEST_METHOD", "GET"}}, "ERR_FIL RPRT na na\n"}};
+  const std::string full = std::string(kErrorLogLimit - 1, 'x') + "\n";
+  for (const auto& c : cases) {
+    CgiSandbox box;
+    box.write_file("data/err.log", full);
+    box.write_file("data/err.log.1", "older\n");
+    box.run(c.program, c.env);
+    EXPECT_FALSE(box.exists("data/err.log")) << c.line;
+    const std::string moved = box.read_file("data/err.log.1");
+    EXPECT_EQ(moved.compare(0, full.size(), full), 0) << c.line;
+    expect_log_line(moved.substr(std::min(full.size(), moved.size())), c.line);
+    box.run(c.program, c.env);
+    expect_log_line(box.read_file("data/err.log"), c.line);
+  }
 }
 
 TEST(ReportProgram, WrongPasswordIsLoggedAndNothingIsDone) {
