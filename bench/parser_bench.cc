@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
   mkdir((dir + "/data").c_str(), 0755);
   for (const char* name : {"config.cfg", "formats.cfg", "dat_acp.cfg"}) {
     FILE* f = std::fopen((dir + "/" + name).c_str(), "w");
+    if (f && std::strcmp(name, "config.cfg") == 0) std::fputs("PSW \n", f);  // no password
     if (f) std::fclose(f);
   }
   std::string parser = QM_PARSER;

@@ -92,7 +92,7 @@ int AdCampaigns::load() {
 
 int AdCampaigns::save() {
   AtomicFile out;
-  if (out.open(kCampaignFile) != 0) return ERR_FIL;
+  if (out.open(kCampaignFile, InPlace::locked) != 0) return ERR_FIL;
   FILE* f = out.file();
   for (int i = 0; i < count; ++i) {
     const strArr& list = *campaigns[i];

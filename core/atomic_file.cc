@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,11 +27,32 @@ mode_t process_umask() {
 
 bool temporary_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
+// The file itself opened for rewriting under an exclusive lock: emptied only once the
+// lock is held, since its readers hold the lock shared while they read.
+FILE* open_locked_in_place(const char* path) {
+  int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  FILE* file = nullptr;
+  if (lock_whole_file(fd, LOCK_EX) == 0 && ftruncate(fd, 0) == 0) file = fdopen(fd, "w");
+  if (!file) close(fd);
+  return file;
+}
+
 }  // namespace
+
+// An flock rather than a record lock: a record lock is dropped when the process
+// closes any descriptor of the file.
+int lock_whole_file(int fd, int operation) {
+  int result;
+  do {
+    result = flock(fd, operation);
+  } while (result != 0 && errno == EINTR);
+  return result == 0 ? 0 : -1;
+}
 
 AtomicFile::~AtomicFile() { abandon(); }
 
-int AtomicFile::open(const char* path) {
+int AtomicFile::open(const char* path, InPlace in_place) {
   abandon();
   path_ = path;
   std::string pattern = path_ + kTemporarySuffix;
@@ -41,7 +63,7 @@ int AtomicFile::open(const char* path) {
     // Only a folder that refuses new files: with the disk full, say, rewriting in
     // place would lose the old content too.
     if (errno != EACCES && errno != EPERM) return ERR_FIL;
-    file_ = std::fopen(path, "w");
+    file_ = in_place == InPlace::locked ? open_locked_in_place(path) : std::fopen(path, "w");
     if (!file_) return ERR_FIL;
     in_place_ = true;
     return 0;
@@ -92,6 +114,15 @@ void AtomicFile::abandon() {
     unlink(temp_path_.c_str());
     temp_path_.clear();
   }
+}
+
+FILE* open_whole_for_reading(const char* path) {
+  FILE* file = std::fopen(path, "re");
+  if (file && lock_whole_file(fileno(file), LOCK_SH) != 0) {
+    std::fclose(file);
+    file = nullptr;
+  }
+  return file;
 }
 
 bool AtomicFile::is_temporary_of(const char* name, const char* base_name) {

@@ -132,12 +132,19 @@ void put_setting_text(FILE* file, const char* text) {
 void scramble_password(Config& record) { scramble_text(record.password); }
 
 int Config::load() {
-  int status = read_settings_file("config.cfg", ' ', [this](char* key, char* value) {
+  delete campaigns;
+  campaigns = nullptr;
+  bool has_password = false;
+  int status = read_settings_file("config.cfg", ' ', [this, &has_password](char* key, char* value) {
     apply_setting(*this, key, value);
     apply_switches(*this, key, value);
+    if (std::strcmp(key, "PSW") == 0) has_password = true;
     return 0;
   });
   if (status != 0) return status;
+  // Every saved file has the line ("PSW " alone for no password): a file without it
+  // is damaged or empty, and must never read as an installation without a password.
+  if (!has_password) return ERR_FIL;
 
   // A format's display name is the text before the first "%" of its line.
   status = read_settings_file("formats.cfg", '%', [this](char* name, char*) {
@@ -145,15 +152,22 @@ int Config::load() {
   });
   if (status != 0) return status;
 
-  delete campaigns;
   campaigns = new (std::nothrow) AdCampaigns();
   if (!campaigns) return ERR_MEM;
-  return campaigns->load();
+  status = campaigns->load();
+  if (status != 0) {
+    delete campaigns;
+    campaigns = nullptr;
+  }
+  return status;
 }
 
 int Config::save() {
+  // Only a record that loaded whole holds a campaign table: the settings of a failed
+  // load (defaults, or part of a damaged file) must never replace the owner's.
+  if (!campaigns) return ERR_FIL;
   AtomicFile out;
-  if (out.open("config.cfg") != 0) return ERR_FIL;
+  if (out.open("config.cfg", InPlace::locked) != 0) return ERR_FIL;
   FILE* f = out.file();
   const struct {
     const char* key;
@@ -183,10 +197,7 @@ int Config::save() {
   }
   for (int i = 0; i < CHART_KEY_COUNT; ++i) std::fprintf(f, "%s %i\n", kChartKeys[i], chart_on[i] ? 1 : 0);
   if (out.commit() != 0) return ERR_FIL;
-
-  // Without a table (no successful load) the campaign file is left as it is.
-  if (campaigns && campaigns->save() != 0) return ERR_FIL;
-  return 0;
+  return campaigns->save() != 0 ? ERR_FIL : 0;
 }
 
 void Config::set_log(int format, const char* location) {

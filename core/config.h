@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/atomic_file.h"
 #include "core/containers.h"
 #include "core/errors.h"
 #include "core/text.h"
@@ -47,14 +48,19 @@ struct Config {
   uint8_t row_highlighting = 1;        // BGC
   uint8_t report_on[REPORT_KEY_COUNT]; // report switches
   uint8_t chart_on[CHART_KEY_COUNT];   // chart switches
-  AdCampaigns* campaigns = nullptr;    // owned; created by load
+  AdCampaigns* campaigns = nullptr;    // owned; there only after a load that succeeded
 
   Config();
   ~Config();
   Config(const Config&) = delete;
   Config& operator=(const Config&) = delete;
 
+  // Reads "config.cfg", "formats.cfg" and "dat_acp.cfg": 0, -4 (a file cannot be
+  // opened, or "config.cfg" has no PSW line) or -8.
   int load();
+  // Writes "config.cfg" and "dat_acp.cfg", each replaced whole or, where the folder
+  // takes no new file, rewritten under the lock its readers share: 0, or -4 (also,
+  // with nothing written, for a record whose load failed).
   int save();
   void set_log(int format, const char* location);
   // Applies the posted configuration form (read from `input` for a POST) to the
@@ -77,11 +83,12 @@ void setup_globals(int flag);
 // Reads a settings file line by line through the line buffer: each line, its line
 // end cut, is cut at its first `delimiter`, and handle(line, rest) is called with
 // the text before it and the cursor after it (on the end of the line when there is
-// no delimiter). -4 when the file cannot be opened; reading stops at the first
-// non-zero result of handle, which is returned; else 0.
+// no delimiter). The file is read under the shared lock of a save that rewrites it in
+// place, so it is never seen half-written. -4 when the file cannot be opened; reading
+// stops at the first non-zero result of handle, which is returned; else 0.
 template <typename Handler>
 int read_settings_file(const char* path, char delimiter, Handler handle) {
-  FILE* file = std::fopen(path, "r");
+  FILE* file = open_whole_for_reading(path);
   if (!file) return ERR_FIL;
   int status = 0;
   while (status == 0 && read_line(file)) {

@@ -1,8 +1,16 @@
 #include "core/errors.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
+#include "core/atomic_file.h"
+#include "core/bounded_format.h"
 #include "core/text.h"
 
 namespace {
@@ -48,15 +56,42 @@ const ErrorEntry* find_error(int code) {
 
 // A client's value as one field of the log line: "na" when unset, control bytes
 // (a line feed in a user agent, say) written as %XX so a line stays one line.
-void put_client_field(FILE* log, const char* name) {
+void put_client_field(std::string& line, const char* name) {
   const char* value = std::getenv(name);
   if (!value) value = "na";
   for (const unsigned char* at = reinterpret_cast<const unsigned char*>(value); *at; ++at) {
     if (*at < 0x20 || *at == 0x7F) {
-      std::fprintf(log, "%%%02X", *at);
+      char escape[4];
+      format_into(escape, sizeof escape, "%%%02X", *at);
+      line += escape;
     } else {
-      std::fputc(*at, log);
+      line += static_cast<char>(*at);
     }
+  }
+}
+
+bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Appends the line in one write under an exclusive lock on the log, and moves the log
+// aside once it has passed its limit. A writer that waited for the lock while another
+// moved the log opens the new one: its line is not lost, and no log is moved twice.
+void append_to_error_log(const std::string& line) {
+  for (int attempt = 1;; ++attempt) {
+    int fd = open(kErrorLogPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return;
+    const bool locked = lock_whole_file(fd, LOCK_EX) == 0;
+    struct stat opened, named;
+    const bool current = fstat(fd, &opened) == 0 && stat(kErrorLogPath, &named) == 0 && same_file(opened, named);
+    if (locked && !current && attempt < 10) {
+      close(fd);
+      continue;
+    }
+    if (write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) && locked && current &&
+        fstat(fd, &opened) == 0 && opened.st_size > kErrorLogLimit) {
+      std::rename(kErrorLogPath, kOldErrorLogPath);
+    }
+    close(fd);
+    return;
   }
 }
 
@@ -74,14 +109,18 @@ const char* error_message(int code) {
 
 void append_error_log(int code, const char* tag) {
   if (code == 0) return;
+  char stamp[64];
+  format_into(stamp, sizeof stamp, "%2.2i/%2.2i/%4.4i %2.2i:%2.2i:%2.2i ", today.month, today.day, today.year,
+              today.hour, today.minute, today.second);
+  std::string line = stamp;
+  line += error_name(code);
+  line += ' ';
+  line += tag;
+  line += ' ';
+  put_client_field(line, "REMOTE_ADDR");
+  line += ' ';
+  put_client_field(line, "HTTP_USER_AGENT");
+  line += '\n';
   // Append only: falling back to "w" would empty a log that exists but is not writable.
-  FILE* log = std::fopen(kErrorLogPath, "a");
-  if (!log) return;
-  std::fprintf(log, "%2.2i/%2.2i/%4.4i %2.2i:%2.2i:%2.2i %s %s ", today.month, today.day, today.year, today.hour,
-               today.minute, today.second, error_name(code), tag);
-  put_client_field(log, "REMOTE_ADDR");
-  std::fputc(' ', log);
-  put_client_field(log, "HTTP_USER_AGENT");
-  std::fputc('\n', log);
-  std::fclose(log);
+  append_to_error_log(line);
 }

@@ -12,8 +12,12 @@ constexpr int ERR_MEM = -8;  // out of memory
 constexpr int ERR_PSW = -9;  // wrong program password
 constexpr int ERR_PMM = -10; // new and confirmed passwords differ
 
-// The error log every program appends to, one line per reported failure.
+// The error log every program appends to, one line per reported failure. Once it
+// has passed kErrorLogLimit bytes it is moved to kOldErrorLogPath, replacing the
+// older log there.
 constexpr const char* kErrorLogPath = "data/err.log";
+constexpr const char* kOldErrorLogPath = "data/err.log.1";
+constexpr long kErrorLogLimit = 1024L * 1024;
 
 // The code's name ("ERR_FIL"); an empty text for 0 and for codes outside the table.
 const char* error_name(int code);
@@ -23,7 +27,8 @@ const char* error_message(int code);
 // Appends one line for the code to the error log: the start date and time of the
 // program (`today`), the code's name, the program's four-letter tag, the client's
 // address and user agent ("na" where unset). The log is only ever appended to
-// (created when missing); a line that cannot be written is dropped. Nothing for 0.
+// (created when missing) and moved aside when it has grown past its limit; a line
+// that cannot be written is dropped. Nothing for 0.
 void append_error_log(int code, const char* tag);
 
 #endif

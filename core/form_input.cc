@@ -12,7 +12,7 @@ namespace {
 
 // The announced body length, or -1 when CONTENT_LENGTH is not a plain decimal
 // number (blanks around it and a "+" allowed) or exceeds the limit.
-long body_length(const char* text) {
+long body_length(const char* text, long limit) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (std::isspace(*p)) ++p;
   if (*p == '+') ++p;
@@ -20,7 +20,7 @@ long body_length(const char* text) {
   long n = 0;
   for (; std::isdigit(*p); ++p) {
     n = n * 10 + (*p - '0');
-    if (n > FormInput::kMaxBody) return -1;
+    if (n > limit) return -1;
   }
   while (std::isspace(*p)) ++p;
   return *p ? -1 : n;
@@ -47,20 +47,18 @@ FormInput::FormInput() {
 }
 
 FormInput::~FormInput() {
-  for (int i = 0; i < name_count_; ++i) std::free(names[i]);
-  for (int i = 0; i < count; ++i) std::free(values[i]);
   std::free(names);
   std::free(values);
   std::free(data);
 }
 
-int FormInput::read_body(FILE* input) {
+int FormInput::read_body(FILE* input, long max_body) {
   const char* type = std::getenv("CONTENT_TYPE");
   if (!type || std::strcmp(type, "application/x-www-form-urlencoded") != 0) return ERR_INP;
   const char* length_text = std::getenv("CONTENT_LENGTH");
   if (!length_text) return ERR_INP;
   // Refused before anything is allocated: a negative, non-numeric or huge length.
-  long n = body_length(length_text);
+  long n = body_length(length_text, max_body);
   if (n < 0) return ERR_INP;
   data = static_cast<char*>(new_block(static_cast<std::size_t>(n) + 1));
   if (!data) return ERR_MEM;
@@ -70,8 +68,7 @@ int FormInput::read_body(FILE* input) {
   return 0;
 }
 
-int FormInput::parse(FILE* input) {
-  int status = 0;
+int FormInput::parse(FILE* input, long max_body) {
   if (is_get) {
     const char* query = std::getenv("QUERY_STRING");
     if (!query) return ERR_INP;
@@ -79,39 +76,40 @@ int FormInput::parse(FILE* input) {
     data = copy_text(query);
     if (!data) return ERR_MEM;
   } else if (is_post) {
-    status = read_body(input);
+    int status = read_body(input, max_body);
+    if (status != 0) return status;
   } else {
     return 0;
   }
-  if (status == 0) status = split();
-  std::free(data);
-  data = nullptr;
-  return status;
-}
-
-int FormInput::append_piece(char*** list, int* length, const char* piece) {
-  char* copy = copy_text(piece);
-  if (!copy) return ERR_MEM;
-  char** grown = static_cast<char**>(grow_block(*list, sizeof(char*) * (static_cast<std::size_t>(*length) + 1)));
-  if (!grown) {
-    std::free(copy);
-    return ERR_MEM;
-  }
-  *list = grown;
-  grown[(*length)++] = copy;
-  return 0;
+  return split();
 }
 
 int FormInput::split() {
   if (!data) return 0;
+  // A name ends at a "=", a value at a "&" (the last of each at the end of the text):
+  // so each list is allocated once, and the pieces stay in the input. A copy of each
+  // would cost far more than the piece itself ("=&" a pair).
+  std::size_t most_names = 1;
+  std::size_t most_values = 1;
+  for (const char* p = data; *p; ++p) {
+    if (*p == '=') ++most_names;
+    if (*p == '&') ++most_values;
+  }
+  names = static_cast<char**>(new_block(most_names * sizeof(char*)));
+  values = static_cast<char**>(new_block(most_values * sizeof(char*)));
+  if (!names || !values) return ERR_MEM;
+  int name_count = 0;
   char* cursor = data;
   bool want_name = true;
   while (*cursor) {
     char* piece = cursor;
     cut_token(want_name ? '=' : '&', &cursor);
     url_decode(piece);
-    int status = want_name ? append_piece(&names, &name_count_, piece) : append_piece(&values, &count, piece);
-    if (status != 0) return status;
+    if (want_name) {
+      names[name_count++] = piece;
+    } else {
+      values[count++] = piece;
+    }
     want_name = !want_name;
   }
   return 0;

@@ -11,11 +11,12 @@ class FormInput {
   int count = 0;           // complete name/value pairs
   bool is_get = false;     // REQUEST_METHOD is exactly "GET"
   bool is_post = false;    // REQUEST_METHOD is exactly "POST"
-  char* data = nullptr;    // the raw input while it is split (owned; freed by parse)
-  char** names = nullptr;  // owned copies, input order
-  char** values = nullptr; // owned copies, at the positions of their names
+  char* data = nullptr;    // the input (owned), cut and decoded in place into the pieces
+  char** names = nullptr;  // the names in `data`, input order
+  char** values = nullptr; // the values in `data`, at the positions of their names
 
-  // Largest POST body accepted; a longer announced body is refused with -7.
+  // Largest POST body accepted by default; a longer announced body is refused with -7
+  // before anything is read.
   static constexpr long kMaxBody = 4L * 1024 * 1024;
 
   FormInput();
@@ -25,9 +26,10 @@ class FormInput {
 
   // Reads the request's input and fills the pairs: 0, -7 (invalid input) or -8.
   // A request that is neither GET nor POST gives no fields and 0. The body of a
-  // POST request is read from `input` (standard input in the programs).
-  int parse(FILE* input = stdin);
-  // Cuts `data` into names and values and stores decoded copies: 0 or -8.
+  // POST request, at most `max_body` bytes, is read from `input` (standard input in
+  // the programs). The memory taken is a small multiple of the input's size.
+  int parse(FILE* input = stdin, long max_body = kMaxBody);
+  // Cuts `data` into names and values, decoded in place: 0 or -8.
   int split();
   // Decodes "+" and "%XX" in place.
   static void url_decode(char* text);
@@ -50,9 +52,7 @@ class FormInput {
   void get_ints(const char* name, int* numbers, int max) const;
 
  private:
-  int name_count_ = 0;  // names stored; one more than `count` after a trailing name
-  int append_piece(char*** list, int* length, const char* piece);
-  int read_body(FILE* input);
+  int read_body(FILE* input, long max_body);
 };
 
 // Cuts the text at the cursor at the next delimiter (overwritten with NUL) and

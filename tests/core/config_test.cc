@@ -16,6 +16,7 @@
 #include "core/html_writer.h"
 #include "core/memory.h"
 #include "core/program.h"
+#include "support/config_file.h"
 #include "support/file_text.h"
 #include "support/work_dir.h"
 
@@ -73,7 +74,7 @@ TEST_F(ConfigTest, DefaultsAndKeyTables) {
 TEST_F(ConfigTest, GlobalsSetUpAndTearDown) {
   EXPECT_STREQ(html.prefix, "");
   EXPECT_STREQ(html.row_attribute, kBgc);
-  dir.write("config.cfg", "DIR /qm/\nTMT 5\nBGC 0\n");
+  dir.write("config.cfg", config_file("DIR /qm/\nTMT 5\nBGC 0\n"));
   ASSERT_EQ(config.load(), 0);
   EXPECT_EQ(html.prefix, config.static_dir);
   EXPECT_STREQ(html.row_attribute, "");
@@ -88,7 +89,7 @@ TEST_F(ConfigTest, GlobalsSetUpAndTearDown) {
 }
 
 TEST_F(ConfigTest, OneLineLeavesEveryOtherDefault) {
-  dir.write("config.cfg", "TMT 1800\n");
+  dir.write("config.cfg", config_file("TMT 1800\n"));
   Config record;
   ASSERT_EQ(record.load(), 0);
   EXPECT_EQ(record.session_timeout, 1800);
@@ -108,7 +109,7 @@ TEST_F(ConfigTest, OnOffValues) {
     int on;
   } cases[] = {{"PRM 0\n", 0}, {"PRM 00\n", 1}, {"PRM 1\n", 1}, {"PRM \n", 1}, {"PRM\n", 1}, {"PRM 0 \n", 1}};
   for (const Case& c : cases) {
-    dir.write("config.cfg", c.line);
+    dir.write("config.cfg", config_file(c.line));
     Config record;
     ASSERT_EQ(record.load(), 0);
     EXPECT_EQ(record.keep_parameters, c.on) << c.line;
@@ -116,7 +117,7 @@ TEST_F(ConfigTest, OnOffValues) {
 }
 
 TEST_F(ConfigTest, RowHighlightingOffEmptiesTheAttributeForGood) {
-  dir.write("config.cfg", "BGC 0\nBGC 1\n");
+  dir.write("config.cfg", config_file("BGC 0\nBGC 1\n"));
   Config record;
   ASSERT_EQ(record.load(), 0);
   EXPECT_EQ(record.row_highlighting, 1);
@@ -124,7 +125,7 @@ TEST_F(ConfigTest, RowHighlightingOffEmptiesTheAttributeForGood) {
 }
 
 TEST_F(ConfigTest, ReportAndChartLines) {
-  dir.write("config.cfg", "OPS 2 15\nBRW 1\nDOM 1 7 9\nDAY_A yes\nHRS_A 0\nOPS_A 1\nENG_A 01\n");
+  dir.write("config.cfg", config_file("OPS 2 15\nBRW 1\nDOM 1 7 9\nDAY_A yes\nHRS_A 0\nOPS_A 1\nENG_A 01\n"));
   Config record;
   ASSERT_EQ(record.load(), 0);
   EXPECT_EQ(record.report_on[RPT_OPS], 0);
@@ -140,7 +141,7 @@ TEST_F(ConfigTest, ReportAndChartLines) {
 }
 
 TEST_F(ConfigTest, KeysAreCaseSensitiveAndUnknownKeysIgnored) {
-  dir.write("config.cfg", "tmt 5\nTMTX 6\nops 0 3\nXYZ 1\n\nTMT\n");
+  dir.write("config.cfg", config_file("tmt 5\nTMTX 6\nops 0 3\nXYZ 1\n\nTMT\n"));
   Config record;
   ASSERT_EQ(record.load(), 0);
   EXPECT_EQ(record.session_timeout, 0);  // the last TMT line has no digits
@@ -150,8 +151,8 @@ TEST_F(ConfigTest, KeysAreCaseSensitiveAndUnknownKeysIgnored) {
 
 TEST_F(ConfigTest, TextValuesKeepBlanksAndAreCutToTheirFields) {
   std::string long_text(100, 'd');
-  dir.write("config.cfg", "DIR  /qm/\r\nDMN " + long_text + "\nIIP 192.168.100.200.1\nHTM htm html\nIDX index.html\n"
-                          "FRM 3\nSTP 4\nTMT 60\nDMN site.example\n");
+  dir.write("config.cfg", config_file("DIR  /qm/\r\nDMN " + long_text + "\nIIP 192.168.100.200.1\nHTM htm html\n"
+                                      "IDX index.html\nFRM 3\nSTP 4\nTMT 60\nDMN site.example\n"));
   Config record;
   ASSERT_EQ(record.load(), 0);
   EXPECT_STREQ(record.static_dir, " /qm/");
@@ -166,7 +167,7 @@ TEST_F(ConfigTest, TextValuesKeepBlanksAndAreCutToTheirFields) {
   EXPECT_EQ(record.depth_increment, 4);
   EXPECT_EQ(record.session_timeout, 60);
 
-  dir.write("config.cfg", "DMN " + long_text + "\n");
+  dir.write("config.cfg", config_file("DMN " + long_text + "\n"));
   Config cut;
   ASSERT_EQ(cut.load(), 0);
   EXPECT_EQ(std::string(cut.own_domain), std::string(64, 'd'));
@@ -175,7 +176,7 @@ TEST_F(ConfigTest, TextValuesKeepBlanksAndAreCutToTheirFields) {
 
 TEST_F(ConfigTest, DestroyedRecordReleasesTheWriterPrefix) {
   {
-    dir.write("config.cfg", "DIR /qm/\n");
+    dir.write("config.cfg", config_file("DIR /qm/\n"));
     Config record;
     ASSERT_EQ(record.load(), 0);
     EXPECT_STREQ(html.prefix, "/qm/");
@@ -184,7 +185,7 @@ TEST_F(ConfigTest, DestroyedRecordReleasesTheWriterPrefix) {
 }
 
 TEST_F(ConfigTest, FormatNamesAreKeptOnce) {
-  dir.write("config.cfg", "FRM 2\n");
+  dir.write("config.cfg", config_file("FRM 2\n"));
   dir.write("formats.cfg", "Common%h %l\nCombined%h\nCommon%other\n\nNo percent\n");
   Config record;
   ASSERT_EQ(record.load(), 0);
@@ -200,7 +201,7 @@ TEST_F(ConfigTest, MissingFiles) {
   EXPECT_EQ(no_config.load(), ERR_FIL);
   EXPECT_EQ(no_config.campaigns, nullptr);
 
-  dir.write("config.cfg", "TMT 99\n");
+  dir.write("config.cfg", config_file("TMT 99\n"));
   std::remove("formats.cfg");
   Config no_formats;
   EXPECT_EQ(no_formats.load(), ERR_FIL);
@@ -212,12 +213,30 @@ TEST_F(ConfigTest, MissingFiles) {
   Config no_campaigns;
   EXPECT_EQ(no_campaigns.load(), ERR_FIL);
   EXPECT_EQ(no_campaigns.formats.count, 1);
-  ASSERT_NE(no_campaigns.campaigns, nullptr);
-  EXPECT_EQ(no_campaigns.campaigns->count, 0);
+  EXPECT_EQ(no_campaigns.campaigns, nullptr);
+}
+
+TEST_F(ConfigTest, FileWithoutItsPasswordLineDoesNotLoadNorGetSaved) {
+  // Empty, cut short or damaged: never an installation without a password.
+  const struct {
+    const char* text;
+    int status;
+  } cases[] = {{"", ERR_FIL}, {"FRM 0\nLOG \nDIR /qm/\n", ERR_FIL}, {"psw \nPSWX\n", ERR_FIL},
+               {"PSW \n", 0},    {"PSW\n", 0},                    {"TMT 5\nPSW", 0}};
+  for (const auto& c : cases) {
+    dir.write("config.cfg", c.text);
+    Config record;
+    EXPECT_EQ(record.load(), c.status) << c.text;
+    EXPECT_STREQ(record.password, "") << c.text;
+    if (c.status != 0) {
+      EXPECT_EQ(record.save(), ERR_FIL) << c.text;
+    }
+    EXPECT_EQ(read_file("config.cfg"), c.text);
+  }
 }
 
 TEST_F(ConfigTest, FormatOutOfMemory) {
-  dir.write("config.cfg", "TMT 99\n");
+  dir.write("config.cfg", config_file("TMT 99\n"));
   dir.write("formats.cfg", "A%\nB%\n");
   Config record;
   fail_allocations_after(0);
@@ -313,7 +332,7 @@ TEST_F(ConfigTest, EveryPrintablePasswordSurvivesTheFile) {
 
 TEST_F(ConfigTest, LogLocationWidthFollowsTheBuild) {
   std::string location(200, 'l');
-  dir.write("config.cfg", "LOG " + location + "\n");
+  dir.write("config.cfg", config_file("LOG " + location + "\n"));
   Config parser_build;
   ASSERT_EQ(parser_build.load(), 0);
   EXPECT_EQ(std::string(parser_build.log_location), std::string(64, 'l'));
@@ -350,7 +369,7 @@ TEST_F(ConfigTest, ControlBytesNeverReachTheFile) {
   EXPECT_NE(text.find("\nDIR /qm/TMT 1\n"), std::string::npos);
   EXPECT_NE(text.find("\nPSW " + scrambled("ab") + "\n"), std::string::npos);
 
-  dir.write("config.cfg", "IIP 10.\x01" "0.\t\n");
+  dir.write("config.cfg", config_file("IIP 10.\x01" "0.\t\n"));
   Config loaded;
   ASSERT_EQ(loaded.load(), 0);
   EXPECT_STREQ(loaded.ignored_address, "10.0.");
@@ -385,7 +404,7 @@ TEST_F(ConfigTest, FailedSaveKeepsTheOldFileAndThePlainPassword) {
 TEST_F(ConfigTest, SaveFailures) {
   dir.write("dat_acp.cfg", "Keep | me\n");
   Config record;
-  dir.write("config.cfg", "TMT 5\n");
+  dir.write("config.cfg", config_file("TMT 5\n"));
   ASSERT_EQ(record.load(), 0);
   ASSERT_EQ(record.campaigns->add("New"), 0);
 
@@ -403,11 +422,13 @@ TEST_F(ConfigTest, SaveFailures) {
   EXPECT_EQ(read_file("config.cfg").substr(0, 6), "FRM 0\n");
   rmdir("dat_acp.cfg");
 
-  // Without a campaign table (no load) the campaign file is left alone.
+  // A record that was not loaded writes nothing.
   dir.write("dat_acp.cfg", "Keep | me\n");
+  dir.write("config.cfg", config_file());
   Config unloaded;
-  EXPECT_EQ(unloaded.save(), 0);
+  EXPECT_EQ(unloaded.save(), ERR_FIL);
   EXPECT_EQ(read_file("dat_acp.cfg"), "Keep | me\n");
+  EXPECT_EQ(read_file("config.cfg"), config_file());
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 //
 // Input parts: the request "TYPE YS MS DS YE ME DE" (a time-frame word and the
 // custom range), "data/sts.log", "data/20030105.log", "data/20030106.log",
-// "data/tmp.log", and optionally "config.cfg" (the report switches and limits).
+// "data/tmp.log", and optionally "config.cfg" (the report switches and limits; its
+// PSW line is needed for it to load).
 
 #include <cstdint>
 #include <cstdio>
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::put_file("data/20030105.log", fuzz::part(parts, 2));
   fuzz::put_file("data/20030106.log", fuzz::part(parts, 3));
   fuzz::put_file(kStateFilePath, fuzz::part(parts, 4));
-  static const std::string kDefaults;
+  static const std::string kDefaults = "PSW \n";
   const std::string* settings = fuzz::part(parts, 5);
   fuzz::put_file("config.cfg", settings ? settings : &kDefaults);
   if (config.load() != 0) return 0;

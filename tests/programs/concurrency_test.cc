@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/cgi_harness.h"
+#include "support/config_file.h"
 #include "support/folder_listing.h"
 
 namespace {
@@ -45,7 +46,7 @@ std::vector<std::string> block_lines(const std::string& text, const std::string&
 
 TEST(Concurrency, TrackersAndParsesAtOnceCountEveryHitOnce) {
   CgiSandbox box;
-  box.write_file("config.cfg", "");
+  box.write_file("config.cfg", config_file());
   box.write_file("formats.cfg", "");
   box.write_file("dat_acp.cfg", "");
   const int kWaves = 12;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/cgi_harness.h"
+#include "support/config_file.h"
 #include "support/folder_listing.h"
 #include "support/step_hooks.h"
 
@@ -64,7 +65,7 @@ std::string hit_log(int from_day, int to_day, int per_day, uint32_t seed, int fi
 }
 
 void install(const CgiSandbox& box) {
-  box.write_file("config.cfg", "");
+  box.write_file("config.cfg", config_file());
   box.write_file("formats.cfg", "");
   box.write_file("dat_acp.cfg", "");
 }

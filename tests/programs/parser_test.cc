@@ -11,6 +11,7 @@
 
 #include "parser/expected_pages.h"
 #include "support/cgi_harness.h"
+#include "support/config_file.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ TEST(ParserProgram, LockFileThatCannotBeOpened) {
 
 // A working directory with the configuration files the parser loads.
 void install(const CgiSandbox& box, const std::string& config = "") {
-  box.write_file("config.cfg", config);
+  box.write_file("config.cfg", config_file(config));
   box.write_file("formats.cfg", "");
   box.write_file("dat_acp.cfg", "");
 }

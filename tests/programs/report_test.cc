@@ -4,14 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/config.h"
+#include "core/errors.h"
 #include "core/html_writer.h"
 #include "core/output.h"
 #include "core/text.h"
@@ -150,11 +153,35 @@ TEST(ReportProgram, OnlyPostedFormsAreTaken) {
   expect_answer(r, [] { write_error_page(kInputMessage); });
   expect_log_line(box.read_file("data/err.log"), "ERR_INP RPRT na na\n");
 
-  // So is a body announced larger than any form, before anything is read.
-  for (const char* length : {"999999999999", "-1", "12x"}) {
+  // So is a body announced larger than any form (16 KiB), before anything is read.
+  for (const char* length : {"999999999999", "-1", "12x", "16385"}) {
     r = post(box, "pass=&type=login", {{"CONTENT_LENGTH", length}});
     expect_answer(r, [] { write_error_page(kInputMessage); });
   }
+  const std::string longest = "type=login&x=" + std::string(16384 - 13, '=');
+  expect_answer(post(box, longest), [] { html.start_page(); });
+}
+
+// All three programs at once, while the error log passes 1 MiB: it is moved aside
+// once, over the older log, with the line that passed the limit; no line is lost.
+TEST(ErrorLog, MovedAsideOnceByProgramsAtOnce) {
+  CgiSandbox box;
+  const std::string full = std::string(kErrorLogLimit - 1, 'x') + "\n";
+  box.write_file("data/err.log", full);
+  box.write_file("data/err.log.1", "older\n");
+  std::vector<pid_t> runs;
+  for (int i = 0; i < 4; ++i) {
+    runs.push_back(box.start(program_path("tracker/tracker.cgi"), {{"QUERY_STRING", "x"}}));
+    runs.push_back(box.start(program_path("parser/parser.cgi"), {{"REQUEST_METHOD", "GET"}}));
+    runs.push_back(box.start(kReport, {{"REQUEST_METHOD", "GET"}}));
+  }
+  for (pid_t pid : runs) CgiSandbox::finish(pid);
+  const std::string moved = box.read_file("data/err.log.1");
+  ASSERT_EQ(moved.compare(0, full.size(), full), 0);
+  ASSERT_GT(moved.size(), full.size());
+  const std::string lines = moved.substr(full.size()) + box.read_file("data/err.log");
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 12) << lines;
+  for (const char* rest : {"ERR_INP STTS na na\n", "ERR_INP PRSR na na\n", "ERR_FIL RPRT na na\n"}) EXPECT_EQ(count_of(lines, rest), 4);
 }
 
 TEST(ReportProgram, WrongPasswordIsLoggedAndNothingIsDone) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -80,7 +81,7 @@ pid_t CgiSandbox::spawn(const std::string& program, const CgiEnv& env, const std
 }
 
 CgiResult CgiSandbox::run(const std::string& program, const CgiEnv& env, const std::string& input) const {
-  static int serial = 0;
+  static std::atomic<int> serial{0};  // tests may run programs from several threads
   std::string base = scratch_ + "/run" + std::to_string(serial++);
   {
     std::ofstream in(base + ".in", std::ios::binary);

@@ -13,4 +13,11 @@ inline std::string file_text(const std::string& path) {
   return text.str();
 }
 
+// How often the text holds `what`.
+inline int count_of(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 #endif

@@ -6,7 +6,9 @@
 // - kills the process (SIGKILL) at point QM_KILL_AT: point 2k-1 is just before step
 //   k, point 2k just after it;
 // - answers every reverse name lookup with the name "looked-up.example", after
-//   creating the file QM_LOOKUP_MARK (which shows when the lookup was made).
+//   creating the file QM_LOOKUP_MARK (which shows when the lookup was made);
+// - makes every other write to a settings file (a name ending in ".cfg") wait
+//   QM_SLOW_SAVES microseconds first, so that a save takes that long.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -93,13 +95,19 @@ int remove(const char* path) {
 
 ssize_t write(int fd, const void* data, size_t size) {
   static auto real = next_definition<ssize_t (*)(int, const void*, size_t)>("write");
+  static const char* slow_saves = std::getenv("QM_SLOW_SAVES");
   int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || !(flags & O_APPEND)) return real(fd, data, size);
+  const bool append = flags >= 0 && (flags & O_APPEND);
+  if (!append && !slow_saves) return real(fd, data, size);
   char target[512] = "";
   char link[64];
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
   ssize_t n = readlink(link, target, sizeof target - 1);
   target[n > 0 ? n : 0] = '\0';
+  if (!append) {
+    if (n > 4 && std::strcmp(target + n - 4, ".cfg") == 0) usleep(static_cast<useconds_t>(std::atol(slow_saves)));
+    return real(fd, data, size);
+  }
   return step("append", target, nullptr, [&] { return real(fd, data, size); });
 }
 
