@@ -226,7 +226,8 @@ TEST(WebServer, ApacheRulesRefuseTheSameFiles) {
   START_SERVED(served);
   send_todays_traffic(served);
   std::filesystem::remove(served.folder() + "/data/.htaccess");
-  for (auto rules : {ServedInstallation::ApacheRules::htaccess, ServedInstallation::ApacheRules::server_configuration}) {
+  using Rules = ServedInstallation::ApacheRules;
+  for (Rules rules : {Rules::htaccess, Rules::server_configuration}) {
     int port = served.start_apache(rules);
     ASSERT_NE(port, 0) << served.error();
     HttpRequest hit;
