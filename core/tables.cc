@@ -62,7 +62,7 @@ std::string cut_text(const char* text, std::size_t length) {
 // the template's own text is included. A label that does not fit (a huge escaped
 // target) is written as its visible text alone.
 bool link_fits(const std::string& target, const std::string& text) {
-  return target.size() + text.size() + 96 < static_cast<std::size_t>(line_buffer_size());
+  return target.size() + text.size() + 128 < static_cast<std::size_t>(line_buffer_size());
 }
 
 // Style of a referrer link by its kind; null for a key that is not linked.
@@ -110,8 +110,11 @@ void Url::print_row(int i, int32_t position, int total) {
   const char* style = referrer_style(key);
   std::string target = attr_escape(key);
   std::size_t size = static_cast<std::size_t>(line_buffer_size());
+  // Links to addresses from the hit log open with no hold on the report's window
+  // (window.opener) and send it no referrer.
   if (style && link_fits(target, text)) {
-    format_into(line_buffer, size, "<a %starget=u%i href=\"%s\">%s</a>", style, i, target.c_str(), text.c_str());
+    format_into(line_buffer, size, "<a %starget=u%i rel=\"noopener noreferrer\" href=\"%s\">%s</a>", style, i,
+                target.c_str(), text.c_str());
   } else {
     copy_bounded(line_buffer, size, text.c_str());
   }
@@ -139,8 +142,8 @@ void domain_print_row(ReferringDomains& table, int i, int32_t position, int tota
   std::string text = cut_text(key, std::strlen(key));
   std::size_t size = static_cast<std::size_t>(line_buffer_size());
   if (link_fits(target, text)) {
-    format_into(line_buffer, size, "<a target=r%i href=\"http://%s%s\">%s%s</a>", i, prefix, target.c_str(), prefix,
-                text.c_str());
+    format_into(line_buffer, size, "<a target=r%i rel=\"noopener noreferrer\" href=\"http://%s%s\">%s%s</a>", i, prefix,
+                target.c_str(), prefix, text.c_str());
   } else {
     format_into(line_buffer, size, "%s%s", prefix, text.c_str());
   }

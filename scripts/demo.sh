@@ -3,12 +3,20 @@
 # lighttpd on 127.0.0.1, gives it two weeks of history and a few hundred page views
 # of today, parses them through the report program, prints the login page and the
 # password, and serves until Ctrl-C (SIGINT) or SIGTERM, which stop the server.
+# As root it lays out the installation as an owner would: the files are root's and
+# the server runs the programs as the web server's user (www-data, else nobody);
+# otherwise everything is yours and runs as you.
 #
-#   scripts/demo.sh [--port PORT] [--prefix DIR]     (defaults: 8080, build/demo)
+#   scripts/demo.sh [--port PORT] [--prefix DIR]
+#   (defaults: 8080; as root /srv/quillmoray-demo, which that user can reach, else build/demo)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-port=8080 prefix=build/demo
+port=8080 prefix=build/demo user=$(id -un)
+if [ "$(id -u)" -eq 0 ]; then
+  prefix=/srv/quillmoray-demo user=www-data
+  id "$user" >/dev/null 2>&1 || user=nobody
+fi
 while [ $# -gt 0 ]; do
   case "$1" in
     --port) port=$2; shift 2 ;;
@@ -41,15 +49,25 @@ echo "== building (Release) in $build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j 4 --target tracker parser report qm_images qm_hitlog_gen
 
-# A new password each run; the server runs as you, so you own every file.
+# A new password each run.
 password=$(od -An -N5 -tx1 /dev/urandom | tr -d ' \n')
-bash scripts/install.sh --prefix "$prefix" --password "$password" --user "$(id -un)" --port "$port" --build "$build"
+bash scripts/install.sh --prefix "$prefix" --password "$password" --user "$user" --port "$port" --build "$build"
 prefix=$(cd "$prefix" && pwd)
 folder=$prefix/www/quillmoray
 site=http://127.0.0.1:$port
 url=$site/quillmoray
-# The demo's own settings: the site is this server, and one ad campaign.
-sed -i 's/^DMN .*/DMN 127.0.0.1/' "$folder/config.cfg"
+# What the programs do outside a request runs as their user too.
+as_web_user() { if [ "$(id -u)" -eq 0 ]; then runuser -u "$user" -- "$@"; else "$@"; fi; }
+if ! as_web_user test -r "$folder/login.html"; then
+  echo "demo: the web server's user $user cannot reach $folder: choose another --prefix" >&2
+  exit 1
+fi
+# The demo's own settings: the site is this server, and one ad campaign. Both files
+# are written in place, so they stay the programs' user's.
+config=$(mktemp)
+sed 's/^DMN .*/DMN 127.0.0.1/' "$folder/config.cfg" > "$config"
+cat "$config" > "$folder/config.cfg"
+rm -f "$config"
 [ -s "$folder/dat_acp.cfg" ] || echo "Spring newsletter | newsletter.example.com partner-shop.example" > "$folder/dat_acp.cfg"
 bash scripts/demo-site.sh "$prefix/www" "$url"
 
@@ -78,8 +96,8 @@ done
 if [ ! -e "$folder/data/tmp.log" ]; then
   echo "== parsing 14 days of generated history"
   "$build/bench/qm_hitlog_gen" --days 14 --visitors 300 --seed 7 --start "$(date -d '-14 days' +%F)" 2>/dev/null |
-    sed "s|http://www.example.com|$site|g" >> "$folder/data/qmy.log"
-  (cd "$folder" && DOCUMENT_ROOT=$prefix/www ./parser.cgi >/dev/null)
+    sed "s|http://www.example.com|$site|g" | as_web_user tee -a "$folder/data/qmy.log" >/dev/null
+  (cd "$folder" && as_web_user env DOCUMENT_ROOT="$prefix/www" ./parser.cgi >/dev/null)
 fi
 
 # Today: visitors with addresses of their own, real browsers, and referrers from

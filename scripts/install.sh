@@ -8,6 +8,8 @@
 #   PREFIX/lighttpd/quillmoray.conf  the rules for lighttpd (include them in a server)
 #   PREFIX/lighttpd/server.conf    a small lighttpd server of its own for the
 #                                  installation, on 127.0.0.1:PORT
+#   PREFIX/apache/quillmoray.conf  the rules for Apache in the server's configuration
+#                                  (the installation folder's .htaccess holds them too)
 #
 # and sets the program password (scrambled into config.cfg), the ownership and the
 # modes: the web server's user may write data/, config.cfg, dat_acp.cfg and
@@ -59,34 +61,72 @@ if [ -z "$build" ]; then
   cmake --build "$build" -j 4 --target tracker parser report qm_images
 fi
 
-mkdir -p "$prefix"
-prefix=$(cd "$prefix" && pwd)
+# A missing prefix is made (755); an existing one keeps its mode.
+if [ ! -d "$prefix" ]; then
+  mkdir -p "$prefix"
+  chmod 755 "$prefix"
+fi
+prefix=$(cd "$prefix" && pwd -P)
+me=$(id -u)
+# As root, the web server's user must not be able to lead a write of this step
+# elsewhere through a link: no folder on the way to the installation may be another
+# user's, or writable by others without the sticky bit (which keeps them from
+# replacing what root puts there).
+if [ "$me" -eq 0 ]; then
+  dir=$prefix
+  while :; do
+    read -r owner mode <<<"$(stat -c '%u %a' "$dir")"
+    if [ "$owner" -ne 0 ] || { (( 8#$mode & 022 )) && ! (( 8#$mode & 01000 )); }; then
+      echo "install: $dir is not root's alone (owner or mode): choose another --prefix" >&2
+      exit 2
+    fi
+    [ "$dir" = / ] && break
+    dir=$(dirname "$dir")
+  done
+fi
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 echo "== installing into $prefix"
 cmake --install "$build" --prefix "$stage" --component quillmoray >/dev/null
 
 folder=$prefix/www/quillmoray
-mkdir -p "$folder/data" "$folder/imgs" "$prefix/lighttpd"
-# Replaces a file whole, so that a program that runs meanwhile is not disturbed.
+# The folders: made when missing (data/ 700, the others 755), else kept with their
+# mode; each must be a real folder of the installer's (data/: also of the web
+# server's user), never a link.
+for dir in "$prefix/www" "$folder" "$folder/imgs" "$folder/data" "$prefix/lighttpd" "$prefix/apache"; do
+  mode=755
+  [ "$dir" = "$folder/data" ] && mode=700
+  [ -e "$dir" ] || [ -L "$dir" ] || mkdir -m "$mode" "$dir"
+  owner=$(stat -c %U "$dir")
+  if [ -L "$dir" ] || [ ! -d "$dir" ] || { [ "$owner" != "$(id -un)" ] && [ "$dir:$owner" != "$folder/data:$user" ]; }; then
+    echo "install: $dir must be a folder of $(id -un), not a link" >&2
+    exit 2
+  fi
+done
+# Replaces a file whole, so that a program that runs meanwhile is not disturbed. Only
+# in the installer's own folders: data/ is the programs', and this step writes
+# nothing into it.
 put() { cp "$1" "$2.new" && mv -f "$2.new" "$2"; }
 # Programs, definition files, static files and rules: always the new ones.
 for file in "$stage"/quillmoray/* "$stage"/quillmoray/.htaccess; do
   name=$(basename "$file")
   case "$name" in
-    config.cfg | dat_acp.cfg | status.html | data | imgs) ;;
+    config.cfg | dat_acp.cfg | status.html | imgs) ;;
     *) put "$file" "$folder/$name" ;;
   esac
 done
 for file in "$stage"/quillmoray/imgs/*; do put "$file" "$folder/imgs/$(basename "$file")"; done
-put "$stage"/quillmoray/data/.htaccess "$folder/data/.htaccess"
 put "$stage"/lighttpd/quillmoray.conf "$prefix/lighttpd/quillmoray.conf"
+# Earlier versions put Apache's rule for data/ into data/, where the programs' user
+# could remove it; the folder's rules hold it now. (Removing a name follows no link.)
+rm -f "$folder/data/.htaccess" 2>/dev/null || true
 # The server of its own: as root it starts as root and then runs as the user.
 server_user=""
-if [ "$(id -u)" -eq 0 ] && [ "$user" != root ]; then server_user="server.username = \"$user\""; fi
+if [ "$me" -eq 0 ] && [ "$user" != root ]; then server_user="server.username = \"$user\""; fi
 sed -e "s|@DOCROOT@|$prefix/www|" -e "s|@PORT@|$port|" \
   -e "s|@SERVER_USER@|$server_user|" -e "s|@RULES@|$prefix/lighttpd/quillmoray.conf|" \
   "$stage"/lighttpd/server.conf > "$prefix/lighttpd/server.conf"
+sed -e "s|@FOLDER@|$folder|" "$stage"/apache/quillmoray.conf > "$prefix/apache/quillmoray.conf"
 # The owner's settings, campaigns and last status page: only when missing.
 for name in config.cfg dat_acp.cfg status.html; do
   [ -e "$folder/$name" ] || cp "$stage/quillmoray/$name" "$folder/$name"
@@ -104,22 +144,28 @@ cat "$stage/config.cfg" > "$folder/config.cfg"  # in place: the file keeps its o
 echo "== password set in $folder/config.cfg"
 
 # Ownership and modes. Everything belongs to the installer and is read-only for the
-# web server; the web server's user owns only what the programs write.
-chmod 755 "$prefix" "$prefix/www" "$folder" "$folder/imgs" "$prefix/lighttpd"
+# web server; the web server's user owns only what the programs write. Nothing in
+# data/ is changed, only data/ itself: a link or a hard link that the programs' user
+# put there would pass a change on to another file.
 chmod 755 "$folder"/*.cgi
-chmod 644 "$folder"/*.html "$folder"/*.css "$folder"/imgs/* "$folder"/.htaccess "$folder"/data/.htaccess \
+chmod 644 "$folder"/*.html "$folder"/*.css "$folder"/imgs/* "$folder"/.htaccess \
   "$folder"/formats.cfg "$folder"/dat_cds.cfg "$folder"/dat_dom.cfg "$folder"/dat_eng.cfg "$folder"/dat_tps.cfg \
-  "$prefix"/lighttpd/*
+  "$prefix"/lighttpd/* "$prefix"/apache/*
 chmod 600 "$folder/config.cfg" "$folder/dat_acp.cfg"
 chmod 644 "$folder/status.html"
-chmod 700 "$folder/data"
-if [ "$(id -u)" -eq 0 ]; then
-  chown -R root:root "$prefix/www/quillmoray" "$prefix/lighttpd"
+if [ "$me" -eq 0 ]; then
+  chown root:root "$folder"
+  for entry in "$folder"/* "$folder"/.htaccess "$prefix/lighttpd" "$prefix/apache"; do
+    case "$entry" in
+      "$folder"/data | "$folder"/config.cfg | "$folder"/dat_acp.cfg | "$folder"/status.html) ;;
+      *) chown -hR root:root "$entry" ;;
+    esac
+  done
   chown "$user": "$folder/config.cfg" "$folder/dat_acp.cfg" "$folder/status.html"
-  chown -R "$user": "$folder/data"
-  chown root: "$folder/data/.htaccess"
+  chown -h "$user": "$folder/data"
   echo "== owner: root; the web server's user $user may write data/, config.cfg, dat_acp.cfg, status.html"
 else
   echo "== owner: $user (not root): the web server must run as $user"
 fi
+echo "== Apache: the folder's .htaccess, or include $prefix/apache/quillmoray.conf in the server's configuration"
 echo "== done: the login page is /quillmoray/login.html, the tracking code /quillmoray/tracking.html"

@@ -17,6 +17,7 @@
 #include "tracker/hit_line.h"
 #include "tracker/tracker_error.h"
 #include "tracker/tracker_query.h"
+#include "tracker/tracker_redirect.h"
 #include "tracker/tracker_time.h"
 
 namespace {
@@ -73,12 +74,12 @@ void answer_version() {
   std::printf("</tt>");
 }
 
-void answer_redirect(const char* dir) {
+void answer_redirect(const std::string& location) {
   std::printf("Content-type: image/gif\n");
   std::printf("Cache-Control: no-cache\n");
   std::printf("Pragma: no-cache\n");
   std::printf("Expires: 0\n");
-  std::printf("Location: %s/imgs/i.gif\r\n\r\n", dir);
+  std::printf("Location: %s\r\n\r\n", location.c_str());
   // The browser need not wait for the lock and the lookup.
   std::fflush(stdout);
 }
@@ -123,7 +124,7 @@ int main() {
   const TrackerTime start = tracker_time_now();
   static TrackerQuery query;
   read_tracker_query(query, query_string);
-  answer_redirect(query.dir ? query.dir : "");
+  answer_redirect(image_location(query.dir, request_place_from_environment()));
 
   if (!query.dir || !*query.dir || !query.ref) {
     log_tracker_error(kTrackerInputError, start);

@@ -380,6 +380,10 @@ TEST_F(EscapedTextsTest, AmpersandsOfVisitorAndFileTextsAreEscapedOnce) {
       {"Search Engine Queries", "<td>&nbsp;</td><td align=left>a &amp;amp; b</td>"},
       {"Referring Domains", ">www.finder&amp;copy.example</a></td>"},
       {"Referring URLs", ">finder.example/s&amp;copy</a></td>"},
+      // Visitors' addresses open with no hold on the report's window.
+      {"Referring Domains", "<a target=r0 rel=\"noopener noreferrer\" href=\"http://www.finder&amp;copy.example\">"},
+      {"Referring URLs",
+       " target=u0 rel=\"noopener noreferrer\" href=\"http://finder.example/s&amp;copy?q=a+%26amp%3B+b\">"},
   };
   std::string text = page();
   auto sections = sections_of(text);

@@ -208,19 +208,28 @@ TEST_F(TableListTest, ReferrerColoursAndVisibleText) {
   std::string expected =
       title_bar("Referring URLs", "URL") + header("Url:", "Visitors") +
       rows({
-          row(1, "<a style=color:rgb(255,0,0) target=u0 href=\"http://www.x.com/search?q=a\">www.x.com/search</a>",
+          row(1,
+              "<a style=color:rgb(255,0,0) target=u0 rel=\"noopener noreferrer\" "
+              "href=\"http://www.x.com/search?q=a\">www.x.com/search</a>",
               "90", "9.0"),
-          row(2, "<a style=color:rgb(0,160,0) target=u1 href=\"news://news.x.org/comp.lang\">"
-                 "news://news.x.org/comp.lang</a>",
+          row(2,
+              "<a style=color:rgb(0,160,0) target=u1 rel=\"noopener noreferrer\" href=\"news://news.x.org/comp.lang\">"
+              "news://news.x.org/comp.lang</a>",
               "80", "8.0"),
-          row(3, "<a style=color:rgb(255,0,255) target=u2 href=\"http://mail.x.com/inbox\">mail.x.com/inbox</a>",
+          row(3,
+              "<a style=color:rgb(255,0,255) target=u2 rel=\"noopener noreferrer\" "
+              "href=\"http://mail.x.com/inbox\">mail.x.com/inbox</a>",
               "70", "7.0"),
-          row(4, "<a target=u3 href=\"http://www.x.com/mail/box\">www.x.com/mail/box</a>", "60", "6.0"),
-          row(5, "<a target=u4 href=\"http://www.x.com/page\">www.x.com/page</a>", "50", "5.0"),
+          row(4, "<a target=u3 rel=\"noopener noreferrer\" href=\"http://www.x.com/mail/box\">www.x.com/mail/box</a>",
+              "60", "6.0"),
+          row(5, "<a target=u4 rel=\"noopener noreferrer\" href=\"http://www.x.com/page\">www.x.com/page</a>", "50",
+              "5.0"),
           row(6, "ftp://files.x.com/", "40", "4.0"),
-          row(7, "<a target=u6 href=\"https://secure.x.com/a\">https://secure.x.com/a</a>", "30", "3.0"),
-          row(8, "<a style=color:rgb(255,0,0) target=u7 href=\"http://" + long_path + "?q\">" +
-                     long_path.substr(0, 80) + "...</a>",
+          row(7, "<a target=u6 rel=\"noopener noreferrer\" href=\"https://secure.x.com/a\">https://secure.x.com/a</a>",
+              "30", "3.0"),
+          row(8,
+              "<a style=color:rgb(255,0,0) target=u7 rel=\"noopener noreferrer\" href=\"http://" + long_path + "?q\">" +
+                  long_path.substr(0, 80) + "...</a>",
               "20", "2.0"),
           // An e-mail address is not a web or news address: shown, not linked.
           row(9, "mailto:someone", "10", "1.0"),
@@ -238,14 +247,19 @@ TEST_F(TableListTest, HostileReferrersAreHarmless) {
   table.add("<img src=x onerror=alert(1)>", 2);
   table.add(("http://" + std::string(100, '<')).c_str(), 1);
   std::string page = captured([&] { table.print_list("Referring URLs", "Url:", 15, "Visitors", 10); });
-  EXPECT_NE(page.find(row(1, "<a style=color:rgb(255,0,0) target=u0 href=\"http://x/?&lt;script&gt;\">x/</a>", "5",
-                          "33.3")),
-            std::string::npos);
+  EXPECT_NE(
+      page.find(row(
+          1,
+          "<a style=color:rgb(255,0,0) target=u0 rel=\"noopener noreferrer\" href=\"http://x/?&lt;script&gt;\">x/</a>",
+          "5", "33.3")),
+      std::string::npos);
   EXPECT_NE(page.find(row(2, "javascript:alert(1)//", "4", "26.7")), std::string::npos);
-  EXPECT_NE(page.find(row(3, "<a target=u2 href=\"http://x/&quot; onmouseover=&quot;alert(1)\">"
-                             "x/\" onmouseover=\"alert(1)</a>",
-                          "3", "20.0")),
-            std::string::npos);
+  EXPECT_NE(
+      page.find(row(3,
+                    "<a target=u2 rel=\"noopener noreferrer\" href=\"http://x/&quot; onmouseover=&quot;alert(1)\">"
+                    "x/\" onmouseover=\"alert(1)</a>",
+                    "3", "20.0")),
+      std::string::npos);
   EXPECT_NE(page.find(row(4, "&lt;img src=x onerror=alert(1)&gt;", "2", "13.3")), std::string::npos);
   std::string cut;
   for (int k = 0; k < 80; ++k) cut += "&lt;";
@@ -286,12 +300,17 @@ TEST_F(TableListTest, ReferringDomains) {
   std::string expected =
       title_bar("Referring Domains", "REF") + header("Domain:", "Visitors") +
       rows({
-          row(1, "<a target=r0 href=\"http://www.example.com\">www.example.com</a>", "9", "9.0"),
-          row(2, "<a target=r1 href=\"http://a.b.com\">a.b.com</a>", "8", "8.0"),
-          row(3, "<a target=r2 href=\"http://localhost\">localhost</a>", "7", "7.0"),
-          row(4, "<a target=r3 href=\"http://www." + long_domain + "\">www." + long_domain.substr(0, 80) + "...</a>",
+          row(1, "<a target=r0 rel=\"noopener noreferrer\" href=\"http://www.example.com\">www.example.com</a>", "9",
+              "9.0"),
+          row(2, "<a target=r1 rel=\"noopener noreferrer\" href=\"http://a.b.com\">a.b.com</a>", "8", "8.0"),
+          row(3, "<a target=r2 rel=\"noopener noreferrer\" href=\"http://localhost\">localhost</a>", "7", "7.0"),
+          row(4,
+              "<a target=r3 rel=\"noopener noreferrer\" href=\"http://www." + long_domain + "\">www." +
+                  long_domain.substr(0, 80) + "...</a>",
               "6", "6.0"),
-          row(5, "<a target=r4 href=\"http://www.x.com&quot;&gt;&lt;script&gt;\">www.x.com\"&gt;&lt;script&gt;</a>",
+          row(5,
+              "<a target=r4 rel=\"noopener noreferrer\" "
+              "href=\"http://www.x.com&quot;&gt;&lt;script&gt;\">www.x.com\"&gt;&lt;script&gt;</a>",
               "5", "5.0"),
       }) +
       list_close();

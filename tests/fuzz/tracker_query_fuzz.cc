@@ -2,9 +2,14 @@
 // from the referrer header and the hit line made of them. Every line the tracker
 // writes must be one line that the log parser splits into the same fields.
 //
+// The redirect's address is one header value that leads to the request's own host
+// or to the dir given.
+//
 // Input parts: QUERY_STRING, HTTP_REFERER, REMOTE_ADDR, the host name,
-// HTTP_USER_AGENT; each is cut at its first NUL as an environment text is, and
-// a missing one is unset.
+// HTTP_USER_AGENT, HTTP_HOST; each is cut at its first NUL as an environment text
+// is, and a missing one is unset.
+
+#include <strings.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +22,7 @@
 #include "parser/log_parser.h"
 #include "tracker/hit_line.h"
 #include "tracker/tracker_query.h"
+#include "tracker/tracker_redirect.h"
 
 namespace {
 
@@ -36,6 +42,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   static TrackerQuery query;
   read_tracker_query(query, parts[0].c_str());
+  RequestPlace place;
+  const std::string http_host = text_of(fuzz::part(parts, 5), "");
+  place.http_host = fuzz::part(parts, 5) ? http_host.c_str() : nullptr;
+  place.script_name = "/qm/tracker.cgi";
+  const std::string location = image_location(query.dir, place);
+  for (unsigned char byte : location) expect(byte >= 0x20 && byte != 0x7F);
+  const bool own = location == "/qm/imgs/i.gif" || location == "http://" + http_host + "/qm/imgs/i.gif";
+  const std::string scheme_and_host = location.substr(0, location.find('/', location.find("://") + 3));
+  expect(own || (query.dir && location == std::string(query.dir) + "/imgs/i.gif" &&
+                 strncasecmp(query.dir, "http", 4) == 0 && scheme_and_host.find('@') == std::string::npos));
   if (!query.dir || !*query.dir || !query.ref) return 0;
 
   const std::string referer = text_of(fuzz::part(parts, 1), "-");

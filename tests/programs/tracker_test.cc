@@ -23,14 +23,18 @@ const std::string& tracker() {
   return path;
 }
 
-std::string redirect(const std::string& dir) {
+std::string answer(const std::string& location) {
   return "Content-type: image/gif\nCache-Control: no-cache\nPragma: no-cache\nExpires: 0\n"
-         "Location: " + dir + "/imgs/i.gif\r\n\r\n";
+         "Location: " + location + "\r\n\r\n";
 }
+std::string redirect(const std::string& dir) { return answer(dir + "/imgs/i.gif"); }
 
-// A request as a tracked page makes it, with a known host (no name lookup).
+// A request as a tracked page makes it to the tracker at http://site.example/qm/,
+// with a known host (no name lookup).
 CgiEnv hit_env(const std::string& query = "dir=http://site.example/qm&ref=http%3A%2F%2Fsearch.example%2F%3Fq%3Da%2Bb") {
   return {{"QUERY_STRING", query},
+          {"HTTP_HOST", "site.example"},
+          {"SCRIPT_NAME", "/qm/tracker.cgi"},
           {"REMOTE_ADDR", "192.0.2.7"},
           {"REMOTE_HOST", "client.example.net"},
           {"HTTP_REFERER", "http://site.example/docs/page.html?x=1"},
@@ -185,6 +189,58 @@ TEST(Tracker, RecordsOneHitLine) {
   EXPECT_NE(lines[1].find("\"second\""), std::string::npos);
 }
 
+TEST(Tracker, RedirectsOnlyToItsOwnImage) {
+  // The tracker of http://site.example/qm/; every request is recorded.
+  const std::string own = "http://site.example/qm/imgs/i.gif";
+  struct Case {
+    std::string dir;
+    CgiEnv place;  // replaces the request's variables; "-" unsets one
+    std::string location;
+  } cases[] = {
+      {"http://site.example/qm", {}, own},
+      {"HTTPS://Site.EXAMPLE./st", {}, "HTTPS://Site.EXAMPLE./st/imgs/i.gif"},  // neither gives a port
+      {"http://site.example:80/qm", {}, "http://site.example:80/qm/imgs/i.gif"},
+      {"http://site.example:8080/qm", {}, own},
+      {"http://site.example:8080/qm", {{"HTTP_HOST", "Site.example:8080"}}, "http://site.example:8080/qm/imgs/i.gif"},
+      {"https://evil.example/phish?", {}, own},
+      {"//evil.example", {}, own},
+      {"/qm/tracker.cgi?dir=/qm", {}, own},
+      {"http://site.example@evil.example", {}, own},
+      {"http://evil.example\\@site.example/", {}, own},
+      {"http://site.example.evil.example/qm", {}, own},
+      {"http://site.example/qm#x", {}, own},
+      {"http://site.example/a\r\nSet-Cookie: a=1", {}, own},
+      {"javascript:alert(1)", {}, own},
+      {"http://[::1]:8080/qm", {{"HTTP_HOST", "[::1]:8080"}}, "http://[::1]:8080/qm/imgs/i.gif"},
+      {"http://[::2]:8080/qm", {{"HTTP_HOST", "[::1]:8080"}}, "http://[::1]:8080/qm/imgs/i.gif"},
+      // A host header that is not a host: the server's name and port.
+      {"http://site.example:8080/qm",
+       {{"HTTP_HOST", "evil.example\r\nX: y"}, {"SERVER_NAME", "site.example"}, {"SERVER_PORT", "8080"}},
+       "http://site.example:8080/qm/imgs/i.gif"},
+      {"d",
+       {{"HTTP_HOST", "-"}, {"SERVER_NAME", "site.example"}, {"SERVER_PORT", "443"}, {"HTTPS", "on"}},
+       "https://site.example/qm/imgs/i.gif"},
+      {"d", {{"SCRIPT_NAME", "/a b\r\n/t.cgi"}}, "http://site.example/a%20b%0D%0A/imgs/i.gif"},
+      // No host at all: the folder's path, never a protocol-relative address.
+      {"http://site.example/qm", {{"HTTP_HOST", "-"}, {"SCRIPT_NAME", "//evil.example/t.cgi"}},
+       "/evil.example/imgs/i.gif"},
+  };
+  for (const Case& c : cases) {
+    CgiSandbox box;
+    CgiEnv env = hit_env("dir=" + c.dir + "&ref=r");
+    for (const auto& [name, value] : c.place) {
+      if (value == "-") {
+        env.erase(name);
+      } else {
+        env[name] = value;
+      }
+    }
+    CgiResult r;
+    EXPECT_NE(recorded_line(box, env, &r), "") << c.dir;
+    EXPECT_EQ(r.out, answer(c.location)) << c.dir;
+  }
+}
+
 TEST(Tracker, StampIsLocalTime) {
   CgiSandbox box;
   CgiEnv env = hit_env();
@@ -201,8 +257,11 @@ TEST(Tracker, RefusedRequestsGetTheRedirectAndAnInputError) {
   struct Case {
     const char* query;
     const char* dir;
-  } cases[] = {{"ref=abc", ""}, {"dir=&ref=abc", ""}, {"dir=http://s/qm", "http://s/qm"},
-               {"dir=http://s/qm&x=1", "http://s/qm"}, {"", ""}};
+  } cases[] = {{"ref=abc", "http://site.example/qm"},
+               {"dir=&ref=abc", "http://site.example/qm"},
+               {"dir=http://site.example/a", "http://site.example/a"},
+               {"dir=http://site.example/a&x=1", "http://site.example/a"},
+               {"", "http://site.example/qm"}};
   for (const Case& c : cases) {
     CgiSandbox box;
     CgiEnv env = hit_env(c.query);
@@ -244,16 +303,16 @@ TEST(Tracker, KeyOrderAndCut) {
     CgiSandbox box;
     // ref first: the referrer ends at the "&", the dir value runs to the end.
     CgiResult r;
-    std::string line = recorded_line(box, hit_env("ref=r%2F1&dir=http://s/qm&z=9"), &r);
-    EXPECT_EQ(r.out, redirect("http://s/qm&z=9"));
+    std::string line = recorded_line(box, hit_env("ref=r%2F1&dir=http://site.example/qm&z=9"), &r);
+    EXPECT_EQ(r.out, redirect("http://site.example/qm&z=9"));
     EXPECT_NE(line.find(" \"r/1\" "), std::string::npos) << line;
   }
   {
     CgiSandbox box;
     // The dir value is never decoded.
     CgiResult r;
-    recorded_line(box, hit_env("dir=http://s/%7Eme&ref=x"), &r);
-    EXPECT_EQ(r.out, redirect("http://s/%7Eme"));
+    recorded_line(box, hit_env("dir=http://site.example/%7Eme&ref=x"), &r);
+    EXPECT_EQ(r.out, redirect("http://site.example/%7Eme"));
   }
   {
     CgiSandbox box;
@@ -266,7 +325,7 @@ TEST(Tracker, KeyOrderAndCut) {
     CgiSandbox box;
     // A key beyond the 255th character counts as absent.
     CgiResult r = box.run(tracker(), hit_env("dir=d&x=" + std::string(250, 'x') + "&ref=late"));
-    EXPECT_EQ(r.out, redirect("d"));
+    EXPECT_EQ(r.out, redirect("http://site.example/qm"));
     EXPECT_FALSE(box.exists("data/qmy.log"));
     EXPECT_EQ(error_lines(box).size(), 1u);
   }
@@ -346,7 +405,7 @@ TEST(Tracker, AddressAndHost) {
     env.erase("REMOTE_ADDR");
     CgiResult r = box.run(tracker(), env);
     EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(r.out, redirect("d"));
+    EXPECT_EQ(r.out, redirect("http://site.example/qm"));
     EXPECT_TRUE(box.exists("data/qmy.log"));
     EXPECT_EQ(box.read_file("data/qmy.log"), "");
     EXPECT_FALSE(box.exists("data/err.log"));

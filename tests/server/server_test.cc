@@ -9,6 +9,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -16,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/file_text.h"
 #include "support/web_server.h"
 
 namespace {
@@ -158,6 +160,10 @@ TEST(WebServer, ParseThroughTheReportProgramAndReportsOfTheTraffic) {
 // Asks a server on the port for every private file in many spellings and posts to
 // the parser: all refused, no parse started, the public pages still served.
 void expect_private_files_refused(const ServedInstallation& served, int port) {
+  // Copies of the settings, and temporary files the programs leave when killed.
+  const char* planted[] = {"config.cfg.AbC123", "dat_acp.cfg.x1Y2z3", "status.html.Qw3rTy", "config.cfg~",
+                           "config.cfg.bak",    "data/tmp.log.Ab12Cd", "data/20240101.log.Zz99Aa"};
+  for (const char* name : planted) served.write(name, "PSW Mozilla/5.0\n");
   const std::string log = served.read("data/qmy.log");
   ASSERT_FALSE(log.empty());
   const std::string status_before = served.read("status.html");
@@ -171,7 +177,9 @@ void expect_private_files_refused(const ServedInstallation& served, int port) {
       "/quillmoray/config.cfg/x",      "/quillmoray/%64ata/qmy.log",   "/quillmoray/data//qmy.log",
       "/quillmoray/data/%2e%2e/config.cfg",
   };
-  for (const char* target : refused) {
+  std::vector<std::string> targets(std::begin(refused), std::end(refused));
+  for (const char* name : planted) targets.push_back(std::string("/quillmoray/") + name);
+  for (const std::string& target : targets) {
     HttpRequest request;
     request.target = target;
     HttpResponse answer = http_request(port, request);
@@ -209,21 +217,28 @@ TEST(WebServer, PrivateFilesAndTheParserAreRefusedHoweverTheyAreAsked) {
   expect_private_files_refused(served, served.port());
 }
 
-// The same rules for Apache, in the installation's .htaccess files.
+// The same rules for Apache, in the installation's .htaccess file and in its rules
+// for the server's configuration; a data/.htaccess, which the programs' user could
+// remove, is not needed.
 TEST(WebServer, ApacheRulesRefuseTheSameFiles) {
   if (apache_program().empty()) GTEST_SKIP() << "apache2 is not installed";
   ServedInstallation served;
   START_SERVED(served);
   send_todays_traffic(served);
-  int port = served.start_apache();
-  ASSERT_NE(port, 0) << served.error();
-  HttpRequest hit;
-  hit.target = "/quillmoray/tracker.cgi?dir=" + served.url() + "&ref=";
-  hit.referer = served.site() + "/apache.html";
-  HttpResponse answer = http_request(port, hit);
-  EXPECT_EQ(answer.status, 302);
-  EXPECT_NE(served.read("data/qmy.log").find("\"/apache.html\" \"-\""), std::string::npos);
-  expect_private_files_refused(served, port);
+  std::filesystem::remove(served.folder() + "/data/.htaccess");
+  using Rules = ServedInstallation::ApacheRules;
+  for (Rules rules : {Rules::htaccess, Rules::server_configuration}) {
+    int port = served.start_apache(rules);
+    ASSERT_NE(port, 0) << served.error();
+    HttpRequest hit;
+    hit.target = "/quillmoray/tracker.cgi?dir=" + served.url() + "&ref=";
+    hit.referer = served.site() + "/apache.html";
+    HttpResponse answer = http_request(port, hit);
+    EXPECT_EQ(answer.status, 302);
+    EXPECT_EQ(answer.header("Location"), "http://127.0.0.1:" + std::to_string(port) + "/quillmoray/imgs/i.gif");
+    EXPECT_NE(served.read("data/qmy.log").find("\"/apache.html\" \"-\""), std::string::npos);
+    expect_private_files_refused(served, port);
+  }
 }
 
 TEST(WebServer, TheWebServersUserCanWriteOnlyWhatTheProgramsWrite) {
@@ -250,6 +265,36 @@ TEST(WebServer, TheWebServersUserCanWriteOnlyWhatTheProgramsWrite) {
   struct stat config;
   ASSERT_EQ(stat((served.folder() + "/config.cfg").c_str(), &config), 0);
   EXPECT_EQ(config.st_mode & 0777, 0600u);  // the scrambled password is no one else's to read
+
+  // The programs' user links root's files into data/, and the install step runs again:
+  // none is written, made readable or given away; the folders keep their modes.
+  const std::string data = served.folder() + "/data/";
+  std::vector<std::string> secrets;
+  for (std::string name : {".htaccess.new", ".htaccess", "qmy.log", "hard-link"}) {
+    secrets.push_back(served.prefix() + "/secret-" + name);
+    std::ofstream(secrets.back()) << "secret\n";
+    ASSERT_EQ(chmod(secrets.back().c_str(), 0600), 0);
+    unlink((data + name).c_str());
+    if (name == "hard-link") {
+      ASSERT_EQ(link(secrets.back().c_str(), (data + name).c_str()), 0);
+    } else {
+      ASSERT_EQ(symlink(secrets.back().c_str(), (data + name).c_str()), 0);
+      ASSERT_EQ(lchown((data + name).c_str(), user->pw_uid, user->pw_gid), 0);
+    }
+  }
+  ASSERT_TRUE(served.install()) << served.error();
+  for (const std::string& secret : secrets) {
+    struct stat s;
+    ASSERT_EQ(stat(secret.c_str(), &s), 0);
+    EXPECT_EQ(file_text(secret), "secret\n") << secret;
+    EXPECT_EQ(s.st_mode & 07777, 0600u) << secret;
+    EXPECT_EQ(s.st_uid, 0u) << secret;
+  }
+  struct stat prefix, data_folder;
+  ASSERT_EQ(stat(served.prefix().c_str(), &prefix) | stat(data.c_str(), &data_folder), 0);
+  EXPECT_EQ(prefix.st_mode & 07777, 0711u);
+  EXPECT_EQ(data_folder.st_mode & 07777, 0700u);
+  EXPECT_EQ(data_folder.st_uid, user->pw_uid);
 }
 
 // Every static file that a page of the installation names is there, and help.html

@@ -172,6 +172,8 @@ bool ServedInstallation::start(const std::string& password) {
     return false;
   }
   prefix_ = pattern;
+  // Open to the web server's user on the way to the document root, and no further.
+  chmod(prefix_.c_str(), 0711);
   // As root the programs run as the web server's user of a Debian system, as in a
   // real installation; otherwise as the user who runs the tests.
   if (geteuid() == 0) {
@@ -262,8 +264,9 @@ void ServedInstallation::stop_server() {
   server_ = -1;
 }
 
-int ServedInstallation::start_apache() {
-  const std::string root = prefix_ + "/apache";
+int ServedInstallation::start_apache(ApacheRules rules) {
+  stop_daemon(apache_);
+  const std::string root = prefix_ + "/apache-server";
   std::filesystem::create_directories(root);
   const int port = free_port();
   const std::string modules = "/usr/lib/apache2/modules/";
@@ -275,8 +278,12 @@ int ServedInstallation::start_apache() {
   }
   if (geteuid() == 0) conf << "User " << web_user_ << "\nGroup " << web_user_ << "\n";
   conf << "TypesConfig /etc/mime.types\nDocumentRoot " << prefix_ << "/www\n"
-       << "<Directory />\n  AllowOverride None\n  Require all granted\n</Directory>\n"
-       << "<Directory " << folder() << ">\n  AllowOverride All\n</Directory>\n";
+       << "<Directory />\n  AllowOverride None\n  Require all granted\n</Directory>\n";
+  if (rules == ApacheRules::htaccess) {
+    conf << "<Directory " << folder() << ">\n  AllowOverride All\n</Directory>\n";
+  } else {
+    conf << "Include " << prefix_ << "/apache/quillmoray.conf\n";
+  }
   conf.close();
   apache_ = start_daemon({apache_program(), "-X", "-f", root + "/httpd.conf"}, root + "/stderr.log", port, &error_);
   return apache_ > 0 ? port : 0;

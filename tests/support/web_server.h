@@ -67,9 +67,15 @@ class ServedInstallation {
   HttpResponse post(const std::string& target, const std::string& body) const;
   HttpResponse send(HttpRequest request) const { return http_request(port_, request); }
 
-  // Serves the same installation with Apache as well, through the shipped
-  // .htaccess files; the port, or 0 with the reason in error().
-  int start_apache();
+  // Runs the install step again (the settings and statistics stay).
+  bool install();
+
+  // Serves the same installation with Apache as well (in place of an Apache started
+  // before), with the rules of the folder's .htaccess files or, where the server
+  // reads none, those of the installation's apache/quillmoray.conf; the port, or 0
+  // with the reason in error().
+  enum class ApacheRules { htaccess, server_configuration };
+  int start_apache(ApacheRules rules);
 
   // Waits until the status page holds the text (or an error page); false on timeout.
   bool wait_for_status(const std::string& text, int seconds) const;
@@ -79,7 +85,6 @@ class ServedInstallation {
   bool exists(const std::string& relative) const;
 
  private:
-  bool install();
   bool start_server();
   void stop_server();
 
