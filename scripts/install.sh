@@ -139,8 +139,13 @@ for ((i = 0; i < ${#password}; i++)); do
   printf -v byte "\\$(printf '%03o' $((code ^ 0xA7)))"
   scrambled+=$byte
 done
-{ grep -av '^PSW\( \|$\)' "$folder/config.cfg" || true; printf 'PSW %s\n' "$scrambled"; } > "$stage/config.cfg"
-cat "$stage/config.cfg" > "$folder/config.cfg"  # in place: the file keeps its owner and mode
+# Rewritten in place (the file keeps its owner and mode) under the lock the programs
+# read it under, so that none of them sees it half written.
+{
+  flock -x 9
+  { grep -av '^PSW\( \|$\)' "$folder/config.cfg" || true; printf 'PSW %s\n' "$scrambled"; } > "$stage/config.cfg"
+  cat "$stage/config.cfg" > "$folder/config.cfg"
+} 9<"$folder/config.cfg"
 echo "== password set in $folder/config.cfg"
 
 # Ownership and modes. Everything belongs to the installer and is read-only for the
