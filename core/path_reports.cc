@@ -37,17 +37,6 @@ void skip_line(FILE* file, int ended_by) {
   while (c != '\n' && c != EOF) c = getc_unlocked(file);
 }
 
-// Takes the nodes one path line created out of the tree again: `added` is the first
-// of them, still at the head of its parent's child list, the rest lie below it.
-void drop_added(PathNode* added) {
-  if (!added) return;
-  PathNode* parent = added->parent;
-  parent->first_child = added->next_sibling;
-  parent->forget_child_index();  // it may name the node
-  added->next_sibling = nullptr;
-  delete_path_node(added);
-}
-
 const char* page_name(const Pgs& pages, int32_t page) {
   if (page < 0 || page >= pages.views.keys.count) return "";
   return pages.views.keys.strings[page];
@@ -155,7 +144,7 @@ int Paths::read_paths(FILE* file, const intArr& line_map) {
       if (!next) {
         next = at->add_child(page, 0, 0, &node_pool);
         if (!next) {
-          drop_added(added);
+          drop_added_nodes(added);
           return ERR_MEM;
         }
         if (!added) added = next;
@@ -165,7 +154,7 @@ int Paths::read_paths(FILE* file, const intArr& line_map) {
     skip_line(file, ended_by);
     if (unknown_page) {
       // A page the file's pages table does not hold: the line is damaged and left out.
-      drop_added(added);
+      drop_added_nodes(added);
       continue;
     }
     // A line without pages would end on the root, which stands for no path.

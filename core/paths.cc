@@ -52,6 +52,15 @@ void delete_path_node(PathNode* node) {
   if (!pooled) std::free(node);
 }
 
+void drop_added_nodes(PathNode* added) {
+  if (!added) return;
+  PathNode* parent = added->parent;
+  parent->first_child = added->next_sibling;
+  parent->forget_child_index();  // it may name the node
+  added->next_sibling = nullptr;
+  delete_path_node(added);
+}
+
 // A block's header; its nodes follow it.
 struct NodePool::Block {
   Block* next;
@@ -571,28 +580,56 @@ void Paths::write(FILE* file, bool state_file) {
 
 namespace {
 
-// Reads the blank-separated node triples "page.timed.seconds" of the text onto the
-// session's path.
-int step_triples(Session& session, char* text, NodePool* pool) {
-  char* cursor = text;
-  while (*cursor) {
-    char* token = cursor;
-    char* blank = std::strchr(cursor, ' ');
-    if (blank) {
-      *blank = '\0';
-      cursor = blank + 1;
-    } else {
-      cursor += std::strlen(cursor);
+// The path of one restored session line, step by step; a page number outside the
+// pages loaded marks the line damaged, and the steps taken can then be undone.
+struct LoadedPath {
+  Session& session;
+  int32_t page_count;
+  NodePool* pool;
+  PathNode* added = nullptr;  // the first node the line made (the rest lie below it)
+  bool damaged = false;
+
+  // Reads the blank-separated triples "page.timed.seconds" of the text onto the
+  // path; stops at a damaged one. 0 or -8.
+  int step_triples(char* text) {
+    char* cursor = text;
+    while (*cursor && !damaged) {
+      char* token = cursor;
+      char* blank = std::strchr(cursor, ' ');
+      if (blank) {
+        *blank = '\0';
+        cursor = blank + 1;
+      } else {
+        cursor += std::strlen(cursor);
+      }
+      if (!*token) continue;
+      int32_t page = next_int_token('.', &token);
+      int32_t timed = next_int_token('.', &token);
+      int32_t stay = next_int_token(' ', &token);
+      if (page < 0 || page >= page_count) {
+        damaged = true;
+        break;
+      }
+      PathNode* from = session.current;
+      PathNode* head = from->first_child;
+      int status = session.step_loaded(page, timed, stay, pool);
+      if (status != 0) return status;
+      if (!added && from->first_child != head) added = from->first_child;  // a new node goes to the head
     }
-    if (!*token) continue;
-    int32_t page = next_int_token('.', &token);
-    int32_t timed = next_int_token('.', &token);
-    int32_t stay = next_int_token(' ', &token);
-    int status = session.step_loaded(page, timed, stay, pool);
-    if (status != 0) return status;
+    return 0;
   }
-  return 0;
-}
+
+  // Takes the session's steps back out of the tree: it left the root and stands on
+  // its current node, and the nodes it made go.
+  void undo(PathNode& root) {
+    if (session.current != &root) {
+      --session.current->visitors;
+      ++root.visitors;
+    }
+    drop_added_nodes(added);
+    session.current = &root;
+  }
+};
 
 // One read of a line, or of the continuation of an over-long one, into the line
 // buffer behind `kept` bytes already there (byte by byte, so a stray NUL byte
@@ -631,7 +668,7 @@ void skip_rest_of_line(FILE* file) {
 
 }  // namespace
 
-int Paths::read_visits(FILE* file) {
+int Paths::read_visits(FILE* file, int32_t page_count) {
   for (;;) {
     std::size_t length;
     bool more;
@@ -656,6 +693,7 @@ int Paths::read_visits(FILE* file) {
     if (!block) return ERR_MEM;
     slot = new (block) Session();
     slot->init_loaded(&root, at_hour, at_minute, at_second, visits, seconds);
+    LoadedPath path{*slot, page_count, &node_pool};
     for (;;) {
       // A line longer than the buffer arrives in pieces; the text after the last
       // blank of a piece may be a cut triple, so it waits for the next piece.
@@ -670,8 +708,17 @@ int Paths::read_visits(FILE* file) {
           }
         }
       }
-      status = step_triples(*slot, cursor, &node_pool);
+      status = path.step_triples(cursor);
       if (status != 0) return status;
+      if (path.damaged) {
+        // A page the day's pages table does not hold: the line is left out whole,
+        // so that no number in it can size the page times at the day's end.
+        if (more) skip_rest_of_line(file);
+        path.undo(root);
+        std::free(slot);
+        slot = nullptr;
+        break;
+      }
       if (!more) break;
       std::size_t kept = static_cast<std::size_t>(end - held);
       std::memmove(line_buffer, held, kept);

@@ -69,6 +69,11 @@ int32_t entry_page_of(const PathNode* node);
 // that lies below it. A pooled node's memory goes back with its pool.
 void delete_path_node(PathNode* node);
 
+// Takes the nodes that one path line made back out of the tree: `added` is the
+// first of them, still at the head of its parent's child list; the rest lie below
+// it. Nothing for null.
+void drop_added_nodes(PathNode* added);
+
 // Memory for the nodes of one tree, in blocks handed out front to back, so that a
 // day's nodes lie close together and go back all at once. The nodes are freed
 // through the tree as before (free_subtree); release then returns the blocks.
@@ -241,8 +246,10 @@ struct Paths {
   // when there are no endpoints.
   void write(FILE* file, bool state_file);
   // Reads the lines after "VIS" up to the empty line and restores the sessions
-  // and the tree they stand on. 0 or -8.
-  int read_visits(FILE* file);
+  // and the tree they stand on; page numbers name the `page_count` pages loaded
+  // before. A line with any other page number is damaged: its slot stays empty.
+  // 0 or -8.
+  int read_visits(FILE* file, int32_t page_count);
   // Report side: merges the lines after "PTH" up to the empty line into the tree,
   // page numbers of the file mapped through `line_map`; each line's count is added
   // to the node its pages lead to. 0 or -8 (core/path_reports.cc).

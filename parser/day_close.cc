@@ -233,7 +233,7 @@ int load_state(LogParser& parser) {
       intArr line_map;
       result = parser.pgs.read(f, line_map);
     } else if (std::strcmp(line, "VIS") == 0) {
-      result = parser.paths.read_visits(f);
+      result = parser.paths.read_visits(f, parser.pgs.views.count);
     } else if (std::strcmp(line, "CDS") == 0) {
       result = parser.cds.read(f);
     } else if (std::strcmp(line, "TPS") == 0) {

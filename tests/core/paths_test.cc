@@ -309,7 +309,7 @@ TEST_F(PathsTest, StateSectionsReadBackIntoTheSameTree) {
   FILE* file = file_with(text.substr(text.find("VIS\n") + 4) + "HST\n");
   Paths loaded;
   loaded.root.init_root();
-  ASSERT_EQ(loaded.read_visits(file), 0);
+  ASSERT_EQ(loaded.read_visits(file, 6), 0);
   char rest[8] = "";
   EXPECT_NE(std::fgets(rest, sizeof rest, file), nullptr);
   EXPECT_STREQ(rest, "HST\n");  // the reader stops right after the empty line
@@ -337,7 +337,7 @@ TEST_F(PathsTest, StateSectionsReadBackIntoTheSameTree) {
 
 TEST_F(PathsTest, SessionWithoutTriplesStaysOnTheRoot) {
   FILE* file = file_with("0 2 40 9 30 0\n1\n\n");
-  ASSERT_EQ(paths_.read_visits(file), 0);
+  ASSERT_EQ(paths_.read_visits(file, 0), 0);
   std::fclose(file);
   ASSERT_EQ(paths_.session_count, 2);
   ASSERT_NE(paths_.sessions[0], nullptr);
@@ -374,7 +374,7 @@ TEST_F(PathsTest, OverlongVisitLineIsReadWhole) {
     FILE* file = file_with(line + "\n1\n\n");
     Paths loaded;
     loaded.root.init_root();
-    ASSERT_EQ(loaded.read_visits(file), 0);
+    ASSERT_EQ(loaded.read_visits(file, 3500), 0);
     std::fclose(file);
     ASSERT_EQ(loaded.session_count, 2) << pad;
     ASSERT_NE(loaded.sessions[0], nullptr);
@@ -397,27 +397,33 @@ TEST_F(PathsTest, LineFeedArrivingAloneEndsTheLineNotTheSection) {
   line.insert(line.rfind('.') + 1, std::string(20479 - line.size(), '0'));
   ASSERT_EQ(line.size(), 20479u);
   FILE* file = file_with(line + "\n1 1 0 10 0 0 7.0.0\n\n");
-  ASSERT_EQ(paths_.read_visits(file), 0);
+  ASSERT_EQ(paths_.read_visits(file, 2100), 0);
   std::fclose(file);
   ASSERT_EQ(paths_.session_count, 2);
   EXPECT_EQ(pages_to(paths_.sessions[0]->current).size(), 2100u);
   EXPECT_EQ(pages_to(paths_.sessions[1]->current), std::vector<int>{7});
 }
 
-TEST_F(PathsTest, DamagedVisitLinesStayInsideTheSessionArray) {
+TEST_F(PathsTest, DamagedVisitLinesStayInsideTheSessionArrayAndThePages) {
+  // Seven pages: a line naming another page is left out whole (the slot stays
+  // empty), and the steps it took before are undone.
   std::string text = "99999999 1 0 10 0 0 1.0.0\n-3 1 0 10 0 0 2.0.0\nabc\n0 1 0 10 0 0 " +
-                     std::string(30000, '1') + " 4.0.0\n7 1 0 10 0 0  5.0.0  6.0.0 \n0 1 0 10 0 0 1.1.1";
+                     std::string(30000, '1') + " 4.0.0\n7 1 0 10 0 0  5.0.0  6.0.0 \n" +
+                     "0 1 0 10 0 0 1.0.0 3.0.0 268435456.0.0\n0 1 0 10 0 0 -1.0.0\n0 1 0 10 0 0 1.1.1";
   FILE* file = file_with(text);
-  ASSERT_EQ(paths_.read_visits(file), 0);
+  ASSERT_EQ(paths_.read_visits(file, 7), 0);
   std::fclose(file);
-  ASSERT_EQ(paths_.session_count, 6);
+  ASSERT_EQ(paths_.session_count, 8);
   EXPECT_EQ(pages_to(paths_.sessions[0]->current), std::vector<int>{1});
   EXPECT_EQ(pages_to(paths_.sessions[1]->current), std::vector<int>{2});
   EXPECT_EQ(paths_.sessions[2], nullptr);
-  ASSERT_NE(paths_.sessions[3], nullptr);
+  EXPECT_EQ(paths_.sessions[3], nullptr);
   EXPECT_EQ(pages_to(paths_.sessions[4]->current), (std::vector<int>{5, 6}));
-  EXPECT_EQ(pages_to(paths_.sessions[5]->current), std::vector<int>{1});  // last line without a line feed
-  EXPECT_EQ(paths_.sessions[5]->current, paths_.sessions[0]->current);
+  EXPECT_EQ(paths_.sessions[5], nullptr);
+  EXPECT_EQ(paths_.sessions[6], nullptr);
+  EXPECT_EQ(paths_.sessions[7]->current, paths_.sessions[0]->current);  // last line without a line feed
+  const std::vector<NodeFacts> tree = {{{1}, 0, 0, 2}, {{2}, 0, 0, 1}, {{5}, 0, 0, 0}, {{5, 6}, 0, 0, 1}};
+  EXPECT_EQ(facts_of(paths_), tree);
 }
 
 TEST_F(PathsTest, NegativeVisitorNumberIsRefused) {
@@ -448,7 +454,7 @@ void PathsTest::very_long_day() {
   FILE* file = file_with(text.substr(vis + 4));
   Paths loaded;
   loaded.root.init_root();
-  ASSERT_EQ(loaded.read_visits(file), 0);
+  ASSERT_EQ(loaded.read_visits(file, 1000), 0);
   std::fclose(file);
   ASSERT_EQ(loaded.session_count, 1);
   std::vector<int> path = pages_to(loaded.sessions[0]->current);
@@ -585,7 +591,7 @@ TEST_F(PathsTest, OutOfMemoryChangesNothing) {
   Paths loaded;
   loaded.root.init_root();
   fail_allocations_after(1);
-  EXPECT_EQ(loaded.read_visits(file), ERR_MEM);
+  EXPECT_EQ(loaded.read_visits(file, 2), ERR_MEM);
   fail_allocations_after(-1);
   std::fclose(file);
 }

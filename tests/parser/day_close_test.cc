@@ -252,7 +252,7 @@ TEST_F(DayClose, CountsNearTheLimitInADamagedStateSaturate) {
       // A visit count at the limit, then a pause beyond the session timeout.
       {"VIS\n 2799027152\n", 5, 0, 1, "\nVIS\n0 2147483647 0 5 0 1 0.0.0\n"},
       // A timed-views count at the limit, then a timed pause on that page.
-      {"VIS\n0 1 0 0 0 0 5.2147483647.0\n", 0, 0, 1, "\nVIS\n0 1 1 0 0 1 5.2147483647.1 0.0.0\n"},
+      {"PGS\n0 1 /\n\nVIS\n0 1 0 0 0 0 0.2147483647.0\n", 0, 0, 1, "\nVIS\n0 1 1 0 0 1 0.2147483647.1 0.0.0\n"},
   };
   for (const Case& c : cases) {
     ScratchDir::write(kStateFilePath, std::string("DAT 2003 5 17 0 0 0\n\n") + c.state);

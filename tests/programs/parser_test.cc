@@ -153,6 +153,25 @@ TEST(ParserProgram, ResumesAfterAFailedRunWithoutCountingTwice) {
   EXPECT_NE(state.find("\nTRF 2 "), std::string::npos) << state;
 }
 
+TEST(ParserProgram, PageNumberOfADamagedStateFileSizesNothing) {
+  // The same state file naming page 0, then page 268435456 of its one page: the
+  // damaged run holds no more memory than the sound one.
+  long peak_kb[2] = {};
+  for (const char* page : {"000000000", "268435456"}) {
+    CgiSandbox box;
+    install(box, "PSW\n");
+    box.write_file("data/tmp.log", std::string("DAT 2003 5 17 10 0 1\n\nIPS\n0 3221225985\n\nREC\nDAT 2003 5 17\n"
+                                               "TRF 1 0 0\n\nPGS\n0 1 /\n\nVIS\n0 1 0 10 0 0 ") +
+                                       page + ".0.0\n\n");
+    box.write_file("data/qmy.log", kLog);
+    CgiResult r = box.run(kParser, {});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_NE(box.read_file("status.html").find("Finished parsing log file"), std::string::npos) << page;
+    peak_kb[page[0] == '2'] = r.peak_kb;
+  }
+  EXPECT_LT(peak_kb[1], peak_kb[0] + 32 * 1024);
+}
+
 TEST(ParserProgram, RemovesWhatKilledRunsLeftAndNothingElse) {
   CgiSandbox box;
   install(box, "DIR /stats/\n");

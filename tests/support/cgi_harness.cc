@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,7 +90,7 @@ CgiResult CgiSandbox::run(const std::string& program, const CgiEnv& env, const s
   }
   pid_t pid = spawn(program, env, base + ".in", base + ".out", base + ".err");
   CgiResult result;
-  result.exit_status = finish(pid);
+  result.exit_status = finish(pid, &result.peak_kb);
   result.out = file_text(base + ".out");
   result.err = file_text(base + ".err");
   return result;
@@ -99,8 +100,10 @@ pid_t CgiSandbox::start(const std::string& program, const CgiEnv& env) const {
   return spawn(program, env, "/dev/null", "/dev/null", "/dev/null");
 }
 
-int CgiSandbox::finish(pid_t pid) {
+int CgiSandbox::finish(pid_t pid, long* peak_kb) {
   int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+  struct rusage usage = {};
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return -1;
+  if (peak_kb) *peak_kb = usage.ru_maxrss;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

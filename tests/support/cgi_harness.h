@@ -17,6 +17,7 @@ struct CgiResult {
   std::string out;  // standard output, byte for byte
   std::string err;  // standard error
   int exit_status = -1;  // -1 when the program did not exit normally
+  long peak_kb = 0;      // the most memory it held at once (its peak resident set), in KiB
 };
 
 // Path of a built program, e.g. program_path("tracker/tracker.cgi").
@@ -47,9 +48,10 @@ class CgiSandbox {
     gid_ = gid;
   }
 
-  // Starts the program without waiting (output discarded); finish() waits for it.
+  // Starts the program without waiting (output discarded); finish() waits for it
+  // and gives its exit status, and its peak memory through `peak_kb`.
   pid_t start(const std::string& program, const CgiEnv& env) const;
-  static int finish(pid_t pid);
+  static int finish(pid_t pid, long* peak_kb = nullptr);
 
  private:
   pid_t spawn(const std::string& program, const CgiEnv& env, const std::string& in_path,
