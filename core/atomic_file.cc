@@ -30,7 +30,7 @@ bool temporary_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c 
 
 AtomicFile::~AtomicFile() { abandon(); }
 
-int AtomicFile::open(const char* path) {
+int AtomicFile::open(const char* path, InPlace in_place) {
   abandon();
   path_ = path;
   std::string pattern = path_ + kTemporarySuffix;
@@ -41,6 +41,7 @@ int AtomicFile::open(const char* path) {
     // Only a folder that refuses new files: with the disk full, say, rewriting in
     // place would lose the old content too.
     if (errno != EACCES && errno != EPERM) return ERR_FIL;
+    if (in_place == InPlace::refuse) return ERR_FIL;
     file_ = std::fopen(path, "w");
     if (!file_) return ERR_FIL;
     in_place_ = true;

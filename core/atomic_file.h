@@ -4,12 +4,19 @@
 #include <cstdio>
 #include <string>
 
+// What a replacement does in a folder that refuses new files.
+enum class InPlace {
+  rewrite,  // rewrite the file in place (the status page)
+  locked,   // rewrite it in place under an exclusive lock that its readers share (the settings files)
+  refuse,   // fail with -4: the statistics files must be replaced whole (data/ must be writable)
+};
+
 // Replaces a file as a whole: the new content goes to a temporary file in the same
 // folder ("<name>.XXXXXX"), which is renamed over the old file only after every write
 // and the close succeeded. A failed or abandoned replacement leaves the old file as it
 // was. In a folder that takes no new file (an installation that makes only its files
-// writable) the file is rewritten in place instead, as a plain "w" open does; then a
-// failure leaves it partly written, but it is still reported.
+// writable) the file is rewritten in place instead, as `InPlace` says; then a failure
+// leaves it partly written, but it is still reported.
 class AtomicFile {
  public:
   AtomicFile() = default;
@@ -19,8 +26,9 @@ class AtomicFile {
 
   // Opens the temporary file, or the file itself where the folder refuses one; 0, or
   // -4 when neither can be opened. A replacement keeps the old file's permissions; a
-  // new file gets the usual ones under the process's umask.
-  int open(const char* path);
+  // new file gets the usual ones under the process's umask. In the `refuse` mode a
+  // folder that refuses new files gives -4 and the file stays as it was.
+  int open(const char* path, InPlace in_place = InPlace::rewrite);
   // The stream to write to (null when not open).
   FILE* file() const { return file_; }
   // Flushes, checks for write errors, closes and renames; 0 or -4. On -4 the

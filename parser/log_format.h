@@ -46,6 +46,17 @@ struct LineTime {
   int32_t second = 0;
 };
 
+// -1, 0 or 1 as the first time is earlier than, the same second as or later than the
+// second, component by component (so a second of 60 lies before the next minute).
+inline int compare_times(const LineTime& a, const LineTime& b) {
+  const int32_t mine[6] = {a.year, a.month, a.day, a.hour, a.minute, a.second};
+  const int32_t other[6] = {b.year, b.month, b.day, b.hour, b.minute, b.second};
+  for (int i = 0; i < 6; ++i) {
+    if (mine[i] != other[i]) return mine[i] < other[i] ? -1 : 1;
+  }
+  return 0;
+}
+
 struct LogParser;
 
 // Compiles the built-in format into the parser, then loads the page-extension list;
