@@ -264,6 +264,28 @@ TEST_F(DayClose, CountsNearTheLimitInADamagedStateSaturate) {
   }
 }
 
+TEST_F(DayClose, TimeNeverGoesBack) {
+  // A clock set back across midnight: the 17th's late lines come after the 18th's
+  // first. They count in the day in hand at its latest time; the 17th is closed once.
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 23, 59, 50, "192.0.2.1", "/a.html"),
+                                        hit_line(5, 17, 23, 59, 51, "192.0.2.2", "/a.html"),
+                                        hit_line(5, 17, 23, 59, 52, "192.0.2.3", "/a.html"),
+                                        hit_line(5, 18, 0, 0, 5, "192.0.2.4", "/x.html"),
+                                        hit_line(5, 17, 23, 59, 58, "192.0.2.4", "/b.html"),
+                                        hit_line(5, 18, 0, 0, 9, "192.0.2.5", "/y.html")}));
+  ASSERT_EQ(run_parse(), 0);
+  EXPECT_EQ(ScratchDir::read(kSummaryFilePath).find("DAT 2003 5 18"), std::string::npos);
+  EXPECT_NE(ScratchDir::read("data/20030517.log").find("\nPGS\n0 3 /a.html\n\n"), std::string::npos);
+  // Nor back from the saved state: a log with an older line (summer time ending).
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 23, 0, 0, "192.0.2.4", "/c.html")}));
+  ASSERT_EQ(run_parse(), 0);
+  const std::string state = ScratchDir::read(kStateFilePath);
+  EXPECT_EQ(state.substr(0, 21), "DAT 2003 5 18 0 0 10\n") << state;
+  EXPECT_NE(state.find("\nTRF 4 "), std::string::npos);
+  // Visitor 4: /x.html at 00:00:05, /b.html then, /c.html at 00:00:09: no pause below 0.
+  EXPECT_NE(state.find("\nVIS\n0 1 4 0 0 9 0.0.0 1.1.4 3.0.0\n"), std::string::npos) << state;
+}
+
 TEST_F(DayClose, ClosingADayAgainNeverStoresItTwice) {
   // A run stopped after the day's record was appended but before the short state file
   // was written leaves the old state: the next run closes the same day once more.

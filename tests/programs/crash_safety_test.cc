@@ -205,6 +205,36 @@ TEST_F(CrashSafety, KilledBeforeAndAfterEveryWriteStep) {
             << (HasFailure() ? "some reruns differ" : "all reruns equal") << "\n";
 }
 
+TEST_F(CrashSafety, KilledInARowBeforeTheLogIsRemoved) {
+  // Each run is killed once its state is saved, before the log goes; the tracker goes
+  // on appending hits within the last counted second and the seconds after it.
+  const std::string log = start.at("data/qmy.log");
+  const std::string last = log.substr(log.rfind('\n', log.size() - 2) + 1);
+  auto seconds_later = [&last](int seconds) {  // the last line stamped later
+    int t = std::stoi(last.substr(11, 2)) * 3600 + std::stoi(last.substr(14, 2)) * 60 + std::stoi(last.substr(17, 2));
+    char stamp[16];
+    t += seconds;
+    std::snprintf(stamp, sizeof stamp, "%2.2i:%2.2i:%2.2i", t / 3600, t / 60 % 60, t % 60);
+    return last.substr(0, 11) + stamp + last.substr(19);
+  };
+  const std::string appended[] = {last, seconds_later(1), seconds_later(2)};
+  CgiSandbox box;
+  restore(box, start);
+  CgiEnv kill_before_removal;
+  preload_step_hooks(kill_before_removal);
+  kill_before_removal["QM_KILL_BEFORE"] = "remove data/qmy.log";
+  for (int run = 0; run < 4; ++run) {
+    ASSERT_EQ(box.run(kParser, kill_before_removal).exit_status, -1) << run;
+    if (run < 3) box.write_file("data/qmy.log", box.read_file("data/qmy.log") + appended[run]);
+  }
+  CgiSandbox whole;
+  restore(whole, start);
+  whole.write_file("data/qmy.log", log + appended[0] + appended[1] + appended[2]);
+  ASSERT_EQ(whole.run(kParser, {}).exit_status, 0);
+  expected = statistics_of(whole);
+  rerun_and_compare(box, "killed in a row");
+}
+
 TEST_F(CrashSafety, KilledAtRandomMoments) {
   const int kTrials = 100;
   const auto window = std::chrono::duration_cast<std::chrono::microseconds>(run_time).count();
