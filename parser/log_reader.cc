@@ -92,13 +92,13 @@ int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line) {
   const int capacity = line_buffer_size();
   int carry = 0;          // unfinished line at the start of the buffer
   bool skipping = false;  // inside a line too long for the buffer, dropped up to its end
-  int64_t end = offset;   // the log's offset of the end of the bytes in the buffer
+  int64_t read_to = offset;  // the log's offset of the end of the bytes in the buffer
   LogPosition& position = parser.position;
   for (;;) {
     ssize_t n = read_some(log.fd(), buffer + carry, static_cast<size_t>(capacity - carry));
     if (n < 0) return ERR_LOG;
     if (n == 0) {
-      position.read_end = end;
+      position.read_end = read_to;
       if (!parser.tracker_lock.held()) {
         // The end for now. Hold the tracker off and read what it appended meanwhile:
         // after this read nothing can be added until the log is removed.
@@ -108,7 +108,7 @@ int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line) {
       // The end of the log: a last line without a line end is taken as it is.
       if (carry > 0 && !skipping) {
         buffer[carry] = '\0';
-        position.line_start = end - carry;
+        position.line_start = read_to - carry;
         cut_carriage_return(buffer, buffer + carry);
         int result = take_line(parser, buffer, count_line);
         if (result != 0) return result;
@@ -116,27 +116,27 @@ int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line) {
       return 0;
     }
     parser.bytes_read += static_cast<double>(n);
-    end += n;
+    read_to += n;
     char* p = buffer;
     char* stop = buffer + carry + n;
     if (skipping) {
-      char* line_end = static_cast<char*>(std::memchr(p, '\n', static_cast<size_t>(stop - p)));
-      if (!line_end) {
+      char* end = static_cast<char*>(std::memchr(p, '\n', static_cast<size_t>(stop - p)));
+      if (!end) {
         carry = 0;
         continue;
       }
-      p = line_end + 1;
+      p = end + 1;
       skipping = false;
     }
     for (;;) {
-      char* line_end = static_cast<char*>(std::memchr(p, '\n', static_cast<size_t>(stop - p)));
-      if (!line_end) break;
-      *line_end = '\0';
-      position.line_start = end - (stop - p);
-      cut_carriage_return(p, line_end);
+      char* end = static_cast<char*>(std::memchr(p, '\n', static_cast<size_t>(stop - p)));
+      if (!end) break;
+      *end = '\0';
+      position.line_start = read_to - (stop - p);
+      cut_carriage_return(p, end);
       int result = take_line(parser, p, count_line);
       if (result != 0) return result;
-      p = line_end + 1;
+      p = end + 1;
     }
     carry = static_cast<int>(stop - p);
     if (carry == capacity) {

@@ -31,7 +31,9 @@ int parse_log(LogParser& parser);
 // every 20000th line. Empty lines, "#" lines, lines that do not split, lines with a
 // damaged date or time and lines that do not fit the buffer are skipped. At the end of
 // the log the tracker's lock is taken and what was appended meanwhile is read too; the
-// lock stays held in the parser until `remove_hit_log` (or the parser's end).
+// lock stays held in the parser until `remove_hit_log` (or the parser's end). The
+// parser's `position` holds where the line in hand starts and, at the end, where the
+// lines read end.
 // 0; -6 when the log cannot be opened or a read fails; -4 when the tracker's lock
 // cannot be taken; or the counter's code.
 int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line);
@@ -39,7 +41,8 @@ int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line);
 // Removes the hit log after a successful run (empties it where it cannot be
 // removed), saves that the next run reads a log from its start, then lets the
 // tracker go on. 0, or -12 when the log can be neither removed nor emptied (`cause`,
-// when given, then holds the removal's errno): its lines stay counted by the saved position.
+// when given, then holds the removal's errno): the saved position keeps its lines
+// from being counted again.
 int remove_hit_log(LogParser& parser, int* cause = nullptr);
 
 // The offset of the first line of the hit log whose time is not older than the saved
