@@ -49,11 +49,12 @@ struct LineTime {
 // -1, 0 or 1 as the first time is earlier than, the same second as or later than the
 // second, component by component (so a second of 60 lies before the next minute).
 inline int compare_times(const LineTime& a, const LineTime& b) {
-  const int32_t mine[6] = {a.year, a.month, a.day, a.hour, a.minute, a.second};
-  const int32_t other[6] = {b.year, b.month, b.day, b.hour, b.minute, b.second};
-  for (int i = 0; i < 6; ++i) {
-    if (mine[i] != other[i]) return mine[i] < other[i] ? -1 : 1;
-  }
+  if (a.year != b.year) return a.year < b.year ? -1 : 1;
+  if (a.month != b.month) return a.month < b.month ? -1 : 1;
+  if (a.day != b.day) return a.day < b.day ? -1 : 1;
+  if (a.hour != b.hour) return a.hour < b.hour ? -1 : 1;
+  if (a.minute != b.minute) return a.minute < b.minute ? -1 : 1;
+  if (a.second != b.second) return a.second < b.second ? -1 : 1;
   return 0;
 }
 
