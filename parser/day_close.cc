@@ -184,10 +184,10 @@ int write_short_state(LogParser& parser, const LineTime& first_line) {
 
 // A whole state file begins with its head and ends where its format ends: every
 // section, the head's included, ends in an empty line, but for the "REC" line of a
-// day without hits, which has no block and is then the last line after an empty
-// visitor section. Anything else was cut short (or is no state file).
+// day without hits, which has no block and is then the last line. Anything else was
+// cut short (or is no state file).
 bool whole_state_file(int fd, off_t file_size) {
-  static const char kNoHits[] = "\n\nIPS\n\nREC\n";
+  static const char kNoHits[] = "\nREC\n";
   const off_t tail = sizeof kNoHits - 1;
   char start[4];
   char end[sizeof kNoHits] = {};
@@ -197,7 +197,7 @@ bool whole_state_file(int fd, off_t file_size) {
   return std::memcmp(end + size - 2, "\n\n", 2) == 0 || (size == tail && std::memcmp(end, kNoHits, tail) == 0);
 }
 
-// A head that no line could have given (the seconds of a saved time go up to 60).
+// A head that a line could have given (the seconds of a saved time go up to 60).
 bool sound_head(const LineTime& t) {
   return t.year >= 1000 && t.year <= 9999 && t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31 &&
          t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 && t.second <= 60;
