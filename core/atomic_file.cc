@@ -63,6 +63,7 @@ int AtomicFile::open(const char* path, InPlace in_place) {
     // Only a folder that refuses new files: with the disk full, say, rewriting in
     // place would lose the old content too.
     if (errno != EACCES && errno != EPERM) return ERR_FIL;
+    if (in_place == InPlace::refuse) return ERR_FIL;
     file_ = in_place == InPlace::locked ? open_locked_in_place(path) : std::fopen(path, "w");
     if (!file_) return ERR_FIL;
     in_place_ = true;

@@ -28,7 +28,8 @@ class AtomicFile {
   // -4 when neither can be opened. A replacement keeps the old file's permissions; a
   // new file gets the usual ones under the process's umask. In the `locked` mode the
   // file is emptied only once the lock is held, and the lock lasts until commit or
-  // abandon has closed it.
+  // abandon has closed it. In the `refuse` mode a folder that refuses new files gives
+  // -4 and the file stays as it was.
   int open(const char* path, InPlace in_place = InPlace::rewrite);
   // The stream to write to (null when not open).
   FILE* file() const { return file_; }

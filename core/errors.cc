@@ -45,6 +45,17 @@ const ErrorEntry kErrors[] = {
     {ERR_PSW, "ERR_PSW", "Invalid program password. Please use <b>Back</b> button to correct the problem."},
     {ERR_PMM, "ERR_PMM",
      "New and confirmed passwords do not match. Please use <b>Back</b> button to correct the problem."},
+    {ERR_DIR, "ERR_DIR",
+     "Failed to create files in the data folder. The data folder must be writable by the web server's user: "
+     "make sure that you have set file permissions according to the installation instructions. Nothing has "
+     "been parsed or changed."},
+    {ERR_RMV, "ERR_RMV",
+     "The hit log cannot be removed. Its hits have been counted and will not be counted again, but the file "
+     "keeps growing. Make sure that the web server's user can remove files in the data folder."},
+    {ERR_TMP, "ERR_TMP",
+     "Damaged Quillmoray state file (data/tmp.log). Nothing has been parsed, and the state file and the log "
+     "file have been kept as they are. Please restore the state file from a backup or contact server "
+     "administrator."},
 };
 
 const ErrorEntry* find_error(int code) {

@@ -11,6 +11,9 @@ constexpr int ERR_INP = -7;  // invalid program input
 constexpr int ERR_MEM = -8;  // out of memory
 constexpr int ERR_PSW = -9;  // wrong program password
 constexpr int ERR_PMM = -10; // new and confirmed passwords differ
+constexpr int ERR_DIR = -11; // the data folder takes no new files
+constexpr int ERR_RMV = -12; // the hit log can be neither removed nor emptied
+constexpr int ERR_TMP = -13; // the state file is damaged
 
 // The error log every program appends to, one line per reported failure. Once it
 // has passed kErrorLogLimit bytes it is moved to kOldErrorLogPath, replacing the

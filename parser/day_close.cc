@@ -35,10 +35,28 @@ void write_day_tables(LogParser& parser, FILE* f, bool state_file) {
   parser.url.write(f);
 }
 
-// The full state file: the day in hand with its visitors, totals, tables and sessions.
+// Puts the new state file in place of the old one, with the offset in the hit log
+// where its lines end: that goes to the position file first, beside the entry of the
+// state file it replaces, so either one on disk has its entry. A state file is known
+// by its inode (the temporary file's, which the rename keeps) and its head.
+int commit_state(LogParser& parser, AtomicFile& out, const LineTime& head, int64_t offset) {
+  struct stat status;
+  if (std::fflush(out.file()) != 0 || fstat(fileno(out.file()), &status) != 0) return ERR_FIL;
+  PositionEntry next;
+  next.state_inode = static_cast<uint64_t>(status.st_ino);
+  next.head = head;
+  next.offset = offset;
+  if (save_positions(parser.position, next) != 0 || out.commit() != 0) return ERR_FIL;
+  parser.position.state = next;
+  parser.position.state_on_disk = true;
+  return 0;
+}
+
+// The full state file: the day in hand with its visitors, totals, tables and sessions,
+// which hold every line read.
 int write_state_file(LogParser& parser) {
   AtomicFile out;
-  if (out.open(kStateFilePath) != 0) return ERR_FIL;
+  if (out.open(kStateFilePath, InPlace::refuse) != 0) return ERR_FIL;
   FILE* f = out.file();
   write_time_head(f, parser.line_time);
   std::fprintf(f, "IPS\n");
@@ -46,7 +64,7 @@ int write_state_file(LogParser& parser) {
   std::fprintf(f, "REC\n");
   parser.traffic.write(f);
   write_day_tables(parser, f, true);
-  return out.commit();
+  return commit_state(parser, out, parser.line_time, parser.position.read_end);
 }
 
 // The finished day's tables, under its date.
@@ -55,7 +73,7 @@ int write_day_file(LogParser& parser) {
   char name[64];
   day_file_name(name, sizeof name, date.year, date.month, date.day);
   AtomicFile out;
-  if (out.open(name) != 0) return ERR_FIL;
+  if (out.open(name, InPlace::refuse) != 0) return ERR_FIL;
   write_day_tables(parser, out.file(), false);
   return out.commit();
 }
@@ -155,12 +173,34 @@ int append_summary(LogParser& parser, off_t* size_before) {
 }
 
 // The short state file written at a change of day: the new day's first line's own
-// time, so that a run failing later resumes at that line, none of whose day is stored.
-int write_short_state(const LineTime& first_line) {
+// time and its start, so that a run failing later resumes at that line, none of whose
+// day is stored.
+int write_short_state(LogParser& parser, const LineTime& first_line) {
   AtomicFile out;
-  if (out.open(kStateFilePath) != 0) return ERR_FIL;
+  if (out.open(kStateFilePath, InPlace::refuse) != 0) return ERR_FIL;
   write_time_head(out.file(), first_line);
-  return out.commit();
+  return commit_state(parser, out, first_line, parser.position.line_start);
+}
+
+// A whole state file begins with its head and ends where its format ends: every
+// section, the head's included, ends in an empty line, but for the "REC" line of a
+// day without hits, which has no block and is then the last line. Anything else was
+// cut short (or is no state file).
+bool whole_state_file(int fd, off_t file_size) {
+  static const char kNoHits[] = "\nREC\n";
+  const off_t tail = sizeof kNoHits - 1;
+  char start[4];
+  char end[sizeof kNoHits] = {};
+  if (file_size < 6 || pread(fd, start, 4, 0) != 4 || std::memcmp(start, "DAT ", 4) != 0) return false;
+  const off_t size = file_size < tail ? file_size : tail;
+  if (pread(fd, end, static_cast<size_t>(size), file_size - size) != size) return false;
+  return std::memcmp(end + size - 2, "\n\n", 2) == 0 || (size == tail && std::memcmp(end, kNoHits, tail) == 0);
+}
+
+// A head that a line could have given (the seconds of a saved time go up to 60).
+bool sound_head(const LineTime& t) {
+  return t.year >= 1000 && t.year <= 9999 && t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31 &&
+         t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 && t.second <= 60;
 }
 
 bool same_day(const LineTime& t, const DayDate& d) { return t.year == d.year && t.month == d.month && t.day == d.day; }
@@ -189,7 +229,7 @@ int save_day(LogParser& parser) {
     off_t summary_size = -1;
     if (result == 0) result = append_summary(parser, &summary_size);
     if (result == 0) {
-      result = write_short_state(first_line);
+      result = write_short_state(parser, first_line);
       // The old state stays, so the next run counts this day again: its record is
       // taken back out of the summary rather than appended a second time then.
       if (result != 0 && summary_size >= 0) truncate(kSummaryFilePath, summary_size);
@@ -207,6 +247,15 @@ int load_state(LogParser& parser) {
     // that is there would store its days twice.
     struct stat status;
     return stat(kStateFilePath, &status) != 0 && errno == ENOENT ? 0 : ERR_FIL;
+  }
+  struct stat status;
+  if (fstat(fileno(f), &status) != 0 || !S_ISREG(status.st_mode)) {
+    std::fclose(f);
+    return ERR_FIL;
+  }
+  if (!whole_state_file(fileno(f), status.st_size)) {
+    std::fclose(f);
+    return ERR_TMP;
   }
   int result = 0;
   while (result == 0 && read_line(f)) {
@@ -247,7 +296,13 @@ int load_state(LogParser& parser) {
   bool unreadable = std::ferror(f) != 0;
   std::fclose(f);
   if (result != 0) return ERR_MEM;
-  return unreadable ? ERR_FIL : 0;
+  if (unreadable) return ERR_FIL;
+  if (!sound_head(parser.line_time)) return ERR_TMP;
+  parser.position.state.state_inode = static_cast<uint64_t>(status.st_ino);
+  parser.position.state.head = parser.line_time;
+  parser.position.state.offset = 0;
+  parser.position.state_on_disk = true;
+  return 0;
 }
 
 void clear_day(LogParser& parser) {

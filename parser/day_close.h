@@ -18,8 +18,9 @@ int close_day(LogParser& parser);
 int save_day(LogParser& parser);
 
 // Restores the unfinished day from the state file; no state file is a fresh start.
-// 0; -4 when it exists but cannot be opened or read; -8 when a section cannot be
-// loaded.
+// 0; -13 when it is damaged (it does not begin with its head or end where its format
+// ends, or its head holds no time); -4 when it exists but cannot be opened or read;
+// -8 when a section cannot be loaded.
 int load_state(LogParser& parser);
 
 // Empties the day's tables; the day and the last line's time stay.

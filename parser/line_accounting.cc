@@ -44,6 +44,11 @@ int count_referrer(LogParser& parser, char* referrer) {
 int count_line(LogParser& parser) {
   LineTime time;
   if (read_line_time(parser, &time) != 0) return 0;  // damaged lines are never counted
+  // The parser's clock never goes back: a line stamped before the last counted one
+  // (summer time ending, a clock set back, lines out of order across midnight) is
+  // counted in the day in hand at the last one's time. So no day is closed twice and
+  // no pause is negative.
+  if (compare_times(time, parser.line_time) < 0) time = parser.line_time;
   parser.line_time = time;
   DayDate& day = parser.current_day;
   if (time.year != day.year || time.month != day.month || time.day != day.day) {

@@ -46,6 +46,18 @@ struct LineTime {
   int32_t second = 0;
 };
 
+// -1, 0 or 1 as the first time is earlier than, the same second as or later than the
+// second, component by component (so a second of 60 lies before the next minute).
+inline int compare_times(const LineTime& a, const LineTime& b) {
+  if (a.year != b.year) return a.year < b.year ? -1 : 1;
+  if (a.month != b.month) return a.month < b.month ? -1 : 1;
+  if (a.day != b.day) return a.day < b.day ? -1 : 1;
+  if (a.hour != b.hour) return a.hour < b.hour ? -1 : 1;
+  if (a.minute != b.minute) return a.minute < b.minute ? -1 : 1;
+  if (a.second != b.second) return a.second < b.second ? -1 : 1;
+  return 0;
+}
+
 struct LogParser;
 
 // Compiles the built-in format into the parser, then loads the page-extension list;

@@ -12,12 +12,16 @@
 #include "core/visitors.h"
 #include "parser/file_lock.h"
 #include "parser/log_format.h"
+#include "parser/log_position.h"
 
 // The parser's one working object for a run: the compiled line format, the fields of
 // the line in hand, the day being counted, the progress counters and the day's tables.
 struct LogParser {
   DayDate current_day;  // the day whose hits are being counted; zeros until known
-  LineTime line_time;   // time of the last counted line (at the start: the saved time)
+  // Time of the last counted line; at the start, that of the state file's last line
+  // (its saved time less a second). A line stamped earlier is counted at this time:
+  // the parser's clock never goes back.
+  LineTime line_time;
   double lines_counted = 0;  // lines of this run that split into fields
   double bytes_read = 0;     // bytes of the hit log read in this run
   double bytes_to_read = 0;  // the log's size minus the offset where reading starts
@@ -39,6 +43,8 @@ struct LogParser {
   Tps tps;                  // file types
   Fls fls;                  // requested files
   Url url;                  // referring URLs
+
+  LogPosition position;  // where the lines read and saved end in the hit log
 
   // Held from the final read of the hit log until the log is removed, so that no hit
   // the tracker appends in between is lost.

@@ -92,10 +92,13 @@ int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line) {
   const int capacity = line_buffer_size();
   int carry = 0;          // unfinished line at the start of the buffer
   bool skipping = false;  // inside a line too long for the buffer, dropped up to its end
+  int64_t read_to = offset;  // the log's offset of the end of the bytes in the buffer
+  LogPosition& position = parser.position;
   for (;;) {
     ssize_t n = read_some(log.fd(), buffer + carry, static_cast<size_t>(capacity - carry));
     if (n < 0) return ERR_LOG;
     if (n == 0) {
+      position.read_end = read_to;
       if (!parser.tracker_lock.held()) {
         // The end for now. Hold the tracker off and read what it appended meanwhile:
         // after this read nothing can be added until the log is removed.
@@ -105,6 +108,7 @@ int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line) {
       // The end of the log: a last line without a line end is taken as it is.
       if (carry > 0 && !skipping) {
         buffer[carry] = '\0';
+        position.line_start = read_to - carry;
         cut_carriage_return(buffer, buffer + carry);
         int result = take_line(parser, buffer, count_line);
         if (result != 0) return result;
@@ -112,6 +116,7 @@ int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line) {
       return 0;
     }
     parser.bytes_read += static_cast<double>(n);
+    read_to += n;
     char* p = buffer;
     char* stop = buffer + carry + n;
     if (skipping) {
@@ -127,6 +132,7 @@ int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line) {
       char* end = static_cast<char*>(std::memchr(p, '\n', static_cast<size_t>(stop - p)));
       if (!end) break;
       *end = '\0';
+      position.line_start = read_to - (stop - p);
       cut_carriage_return(p, end);
       int result = take_line(parser, p, count_line);
       if (result != 0) return result;
@@ -143,7 +149,36 @@ int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line) {
   }
 }
 
+namespace {
+
+// Where this run's first line is: the state file's position when it applies, else
+// the first line not older than the saved time. 0 or the search's -6.
+int find_first_line(LogParser& parser, int64_t* offset) {
+  *offset = 0;
+  LogPosition& position = parser.position;
+  if (!position.state_on_disk) return 0;
+  switch (find_position(position.state, offset)) {
+    case ResumeBy::offset:
+      break;
+    case ResumeBy::start:
+      *offset = 0;
+      break;
+    case ResumeBy::time: {
+      int result = find_resume_offset(parser, position.state.head, offset);
+      if (result != 0) return result;
+      break;
+    }
+  }
+  // From here on the state's entry stands for this log.
+  position.state.offset = *offset;
+  return 0;
+}
+
+}  // namespace
+
 int parse_log(LogParser& parser) {
+  int result = check_data_folder();
+  if (result != 0) return result;
   delete parser.visitors;
   if (parser.letter_used[LETTER_ADDRESS]) {
     parser.visitors = new (std::nothrow) ips();
@@ -151,52 +186,39 @@ int parse_log(LogParser& parser) {
     parser.visitors = new (std::nothrow) hosts();
   }
   if (!parser.visitors) return ERR_MEM;
-  if (load_state(parser) != 0) return ERR_FIL;
+  result = load_state(parser);
+  if (result != 0) return result == ERR_TMP ? ERR_TMP : ERR_FIL;
+  // The time of the state's last counted line: its saved time less the second the
+  // close added (a short state's time is its first line's own, or a second later).
+  if (parser.position.state_on_disk && parser.line_time.second > 0) parser.line_time.second -= 1;
   int64_t offset = 0;
-  const LineTime saved = parser.line_time;
-  if (saved.year != 0 || saved.month != 0 || saved.day != 0) {
-    int result = find_resume_offset(parser, saved, &offset);
-    if (result != 0) return result;
-  }
-  int result = read_hit_log(parser, offset, count_line);
-  if (result != 0) return result;
-  result = close_day(parser);
+  result = find_first_line(parser, &offset);
+  if (result == 0) result = read_hit_log(parser, offset, count_line);
+  // A run that counts no line changes no statistics file.
+  if (result == 0 && parser.lines_counted > 0) result = close_day(parser);
   if (result != 0) return result;
   write_progress_page(parser, false);
   return 0;
 }
 
-namespace {
-
-// The tracker stamps a hit under its lock, so every hit written after the removal
-// is stamped after it. The next run resumes at the saved time (the last counted
-// second plus one): a hit stamped within the last counted second would be skipped.
-// So the tracker is held off until the clock has reached the saved time; only a
-// saved time at most two seconds ahead is waited for (a damaged future stamp is not).
-void wait_for_saved_second(const LogParser& parser) {
-  struct tm saved {};
-  saved.tm_year = parser.line_time.year - 1900;
-  saved.tm_mon = parser.line_time.month - 1;
-  saved.tm_mday = parser.line_time.day;
-  saved.tm_hour = parser.line_time.hour;
-  saved.tm_min = parser.line_time.minute;
-  saved.tm_sec = parser.line_time.second;
-  saved.tm_isdst = -1;
-  time_t target = mktime(&saved);
-  if (target == static_cast<time_t>(-1)) return;
-  time_t now = time(nullptr);
-  if (target <= now || target - now > 2) return;
-  while (time(nullptr) < target) usleep(20000);
-}
-
-}  // namespace
-
-int remove_hit_log(LogParser& parser) {
-  int result = std::remove(kHitLogPath) == 0 ? 0 : ERR_FIL;
-  // A data folder that lets no file be removed (only its files are writable): the
-  // log is emptied instead, which the tracker, held off until now, appends to again.
-  if (result != 0 && (errno == EACCES || errno == EPERM) && truncate(kHitLogPath, 0) == 0) result = 0;
-  if (result == 0) wait_for_saved_second(parser);
+int remove_hit_log(LogParser& parser, int* cause) {
+  int result = 0;
+  if (std::remove(kHitLogPath) != 0 && errno != ENOENT) {
+    if (cause) *cause = errno;
+    // A log that cannot be removed is emptied instead, which the tracker, held off
+    // until now, appends to again.
+    if (truncate(kHitLogPath, 0) != 0) result = ERR_RMV;
+  }
+  LogPosition& position = parser.position;
+  if (result == 0 && position.state_on_disk) {
+    // The next run reads whatever log it finds from its start. Should this not be
+    // written, the log's print tells a new log from the old one all the same.
+    PositionEntry state = position.state;
+    state.offset = 0;
+    if (save_positions(position, state) == 0) position.state = state;
+  }
+  // The position saved with the state covers every line read: lines the tracker
+  // appends from now on are read by the next run, wherever they are stamped.
   parser.tracker_lock.release();
   return result;
 }
@@ -206,15 +228,6 @@ namespace {
 // The line's time, when it splits and its date and time are in range.
 bool line_time_of(LogParser& parser, char* line, LineTime* time) {
   return split_line(parser, line) == 0 && read_line_time(parser, time) == 0;
-}
-
-int compare_times(const LineTime& time, const LineTime& saved) {
-  const int32_t mine[6] = {time.year, time.month, time.day, time.hour, time.minute, time.second};
-  const int32_t other[6] = {saved.year, saved.month, saved.day, saved.hour, saved.minute, saved.second};
-  for (int i = 0; i < 6; ++i) {
-    if (mine[i] != other[i]) return mine[i] < other[i] ? -1 : 1;
-  }
-  return 0;
 }
 
 }  // namespace

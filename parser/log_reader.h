@@ -16,11 +16,14 @@ constexpr const char* kTrackerLockPath = "data/stt.lck";
 // that ends the reading with that code.
 using LineCounter = int (*)(LogParser& parser);
 
-// The run's reading: makes the visitor table (by address when the format has one,
-// else by host name), restores the unfinished day, finds where the unread lines begin,
-// counts every line from there, closes the day and writes the completion page.
-// 0; -8 when the visitor table cannot be made; -4 when the state cannot be loaded;
-// or the error of the search, the reading, the counting or the day close.
+// The run's reading: checks that data/ takes new files, makes the visitor table (by
+// address when the format has one, else by host name), restores the unfinished day,
+// finds where the unread lines begin (by the saved position, else by the saved
+// time), counts every line from there, closes the day (not when no line was
+// counted) and writes the completion page. 0; -11 when data/ takes no new files;
+// -8 when the visitor table cannot be made; -13 when the state file is damaged, -4
+// when it cannot be loaded; or the error of the search, the reading, the counting or
+// the day close.
 int parse_log(LogParser& parser);
 
 // Reads the hit log from the byte offset to its end through the shared line buffer,
@@ -28,14 +31,19 @@ int parse_log(LogParser& parser);
 // every 20000th line. Empty lines, "#" lines, lines that do not split, lines with a
 // damaged date or time and lines that do not fit the buffer are skipped. At the end of
 // the log the tracker's lock is taken and what was appended meanwhile is read too; the
-// lock stays held in the parser until `remove_hit_log` (or the parser's end).
+// lock stays held in the parser until `remove_hit_log` (or the parser's end). The
+// parser's `position` holds where the line in hand starts and, at the end, where the
+// lines read end.
 // 0; -6 when the log cannot be opened or a read fails; -4 when the tracker's lock
 // cannot be taken; or the counter's code.
 int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line);
 
-// Removes the hit log after a successful run (empties it where the data folder lets
-// no file be removed), then lets the tracker go on; 0, or -4 when neither was done.
-int remove_hit_log(LogParser& parser);
+// Removes the hit log after a successful run (empties it where it cannot be
+// removed), saves that the next run reads a log from its start, then lets the
+// tracker go on. 0, or -12 when the log can be neither removed nor emptied (`cause`,
+// when given, then holds the removal's errno): the saved position keeps its lines
+// from being counted again.
+int remove_hit_log(LogParser& parser, int* cause = nullptr);
 
 // The offset of the first line of the hit log whose time is not older than the saved
 // time (the end of the log when every line is older). Lines that cannot be compared

@@ -60,7 +60,8 @@ int main() {
   }
   if (result == 0) result = parse_log(parser);
   if (result == 0) {
-    remove_hit_log(parser);
+    int cause = 0;
+    if (remove_hit_log(parser, &cause) != 0) show_parser_error(ERR_RMV, std::strerror(cause));
     lock.release();
   } else {
     // The hit log stays for the next run; the lock goes with the process.

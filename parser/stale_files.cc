@@ -8,9 +8,9 @@ namespace {
 
 constexpr int kConfigurationAge = 60;  // seconds
 
-// "tmp.log", or a day file: "%i%2.2i%2.2i.log".
+// "tmp.log", "pos.log", or a day file: "%i%2.2i%2.2i.log".
 bool database_file(const char* name) {
-  if (std::strcmp(name, "tmp.log") == 0) return true;
+  if (std::strcmp(name, "tmp.log") == 0 || std::strcmp(name, "pos.log") == 0) return true;
   const char* p = name;
   while (*p >= '0' && *p <= '9') ++p;
   return p != name && std::strcmp(p, ".log") == 0;

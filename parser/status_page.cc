@@ -5,6 +5,7 @@
 #include "core/atomic_file.h"
 #include "core/config.h"
 #include "core/errors.h"
+#include "core/escape.h"
 #include "core/text.h"
 #include "parser/log_parser.h"
 
@@ -53,7 +54,7 @@ std::string status_page_path() {
   return path;
 }
 
-int show_parser_error(int code) {
+int show_parser_error(int code, const char* reason) {
   if (code == 0) return 0;
   AtomicFile out;
   if (out.open(status_page_path().c_str()) == 0) {
@@ -62,7 +63,12 @@ int show_parser_error(int code) {
     std::fprintf(page, "<body bgcolor=#efefef text=#000000 link=#0000ff vlink=#0000ff>\n");
     std::fprintf(page, "<table width=100%% height=100%%>\n");
     std::fprintf(page, "<tr valign=center><td>\n");
-    std::fprintf(page, "<p class=err><font color=#ff0000><b>ERROR:</b></font> %s</p>\n", error_message(code));
+    if (reason) {
+      std::fprintf(page, "<p class=err><font color=#ff0000><b>ERROR:</b></font> %s Reason: %s.</p>\n",
+                   error_message(code), html_escape(reason).c_str());
+    } else {
+      std::fprintf(page, "<p class=err><font color=#ff0000><b>ERROR:</b></font> %s</p>\n", error_message(code));
+    }
     std::fprintf(page, "<center><a href=# onClick=\"window.close()\"><b>close window</b></a></center>\n");
     write_page_tail(page);
     out.commit();  // a page that cannot be written is skipped; the log line still goes out

@@ -14,9 +14,10 @@ struct LogParser;
 // when DIR is set, else "status.html" in the working directory.
 std::string status_page_path();
 
-// For a non-zero code: the error page with the code's message, and an error-log
-// line tagged "PRSR". Always 0.
-int show_parser_error(int code);
+// For a non-zero code: the error page with the code's message (and the reason, such
+// as the system's word for a failure, when one is given), and an error-log line
+// tagged "PRSR". Always 0.
+int show_parser_error(int code, const char* reason = nullptr);
 
 // The running page (reloads itself every 3 seconds) or the completion page, with the
 // parser's progress figures; 0, or -4 when the page cannot be written.

@@ -22,7 +22,10 @@ TEST(ErrorTable, NamesOfEveryCode) {
   EXPECT_STREQ(error_name(ERR_MEM), "ERR_MEM");
   EXPECT_STREQ(error_name(ERR_PSW), "ERR_PSW");
   EXPECT_STREQ(error_name(ERR_PMM), "ERR_PMM");
-  for (int code : {0, 1, -1, -2, -11, -1000}) {
+  EXPECT_STREQ(error_name(ERR_DIR), "ERR_DIR");
+  EXPECT_STREQ(error_name(ERR_RMV), "ERR_RMV");
+  EXPECT_STREQ(error_name(ERR_TMP), "ERR_TMP");
+  for (int code : {0, 1, -1, -2, -14, -1000}) {
     EXPECT_STREQ(error_name(code), "") << code;
     EXPECT_STREQ(error_message(code), "") << code;
   }

@@ -95,11 +95,12 @@ TEST_F(DayClose, LastSecondOfTheDayIsSavedAsSixty) {
   ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 23, 59, 59, "192.0.2.1", "/")}));
   ASSERT_EQ(run_parse(), 0);
   EXPECT_EQ(ScratchDir::read(kStateFilePath).substr(0, 24), "DAT 2003 5 17 23 59 60\n\n");
-  // The next run resumes after every line of that minute and reads nothing new.
+  // The next run resumes after the lines it counted: one appended within the same
+  // second is counted too.
   ScratchDir::append(kHitLogPath, lines({hit_line(5, 17, 23, 59, 59, "192.0.2.1", "/"),
                                          hit_line(5, 18, 0, 0, 0, "192.0.2.9", "/new.html")}));
   ASSERT_EQ(run_parse(), 0);
-  EXPECT_NE(ScratchDir::read("data/20030517.log").find("\nPGS\n0 1 /\n\n"), std::string::npos);
+  EXPECT_NE(ScratchDir::read("data/20030517.log").find("\nPGS\n0 2 /\n\n"), std::string::npos);
   // The only line of the new day keeps its own time through the day's close.
   EXPECT_EQ(ScratchDir::read(kStateFilePath).substr(0, 21), "DAT 2003 5 18 0 0 1\n\n");
 }
@@ -169,11 +170,11 @@ TEST_F(DayClose, ResumesAtTheSavedTime) {
   }
 }
 
-TEST_F(DayClose, EveryLineOlderCountsNothingAndMovesTheSavedTimeOn) {
+TEST_F(DayClose, EveryLineOlderCountsNothingAndChangesNothing) {
   ScratchDir::write(kStateFilePath, "DAT 2003 5 17 12 0 0\n\nIPS\n\nREC\n");
   ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 10, 0, 4, "192.0.2.4", "/")}));
   ASSERT_EQ(run_parse(), 0);
-  EXPECT_EQ(ScratchDir::read(kStateFilePath), "DAT 2003 5 17 12 0 1\n\nIPS\n\nREC\n");
+  EXPECT_EQ(ScratchDir::read(kStateFilePath), "DAT 2003 5 17 12 0 0\n\nIPS\n\nREC\n");
 }
 
 TEST_F(DayClose, StateWrittenAndLoadedBackIsTheSame) {
@@ -255,12 +256,34 @@ TEST_F(DayClose, CountsNearTheLimitInADamagedStateSaturate) {
       {"PGS\n0 1 /\n\nVIS\n0 1 0 0 0 0 0.2147483647.0\n", 0, 0, 1, "\nVIS\n0 1 1 0 0 1 0.2147483647.1 0.0.0\n"},
   };
   for (const Case& c : cases) {
-    ScratchDir::write(kStateFilePath, std::string("DAT 2003 5 17 0 0 0\n\n") + c.state);
+    ScratchDir::write(kStateFilePath, std::string("DAT 2003 5 17 0 0 0\n\n") + c.state + "\n");
     ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, c.hour, c.minute, c.second, "192.0.2.1", "/")}));
     ASSERT_EQ(run_parse(), 0) << c.state;
     EXPECT_NE(ScratchDir::read(kStateFilePath).find(c.visits_line), std::string::npos)
         << ScratchDir::read(kStateFilePath);
   }
+}
+
+TEST_F(DayClose, TimeNeverGoesBack) {
+  // A clock set back across midnight: the 17th's late lines come after the 18th's
+  // first. They count in the day in hand at its latest time; the 17th is closed once.
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 23, 59, 50, "192.0.2.1", "/a.html"),
+                                        hit_line(5, 17, 23, 59, 51, "192.0.2.2", "/a.html"),
+                                        hit_line(5, 17, 23, 59, 52, "192.0.2.3", "/a.html"),
+                                        hit_line(5, 18, 0, 0, 5, "192.0.2.4", "/x.html"),
+                                        hit_line(5, 17, 23, 59, 58, "192.0.2.4", "/b.html"),
+                                        hit_line(5, 18, 0, 0, 9, "192.0.2.5", "/y.html")}));
+  ASSERT_EQ(run_parse(), 0);
+  EXPECT_EQ(ScratchDir::read(kSummaryFilePath).find("DAT 2003 5 18"), std::string::npos);
+  EXPECT_NE(ScratchDir::read("data/20030517.log").find("\nPGS\n0 3 /a.html\n\n"), std::string::npos);
+  // Nor back from the saved state: a log with an older line (summer time ending).
+  ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 23, 0, 0, "192.0.2.4", "/c.html")}));
+  ASSERT_EQ(run_parse(), 0);
+  const std::string state = ScratchDir::read(kStateFilePath);
+  EXPECT_EQ(state.substr(0, 21), "DAT 2003 5 18 0 0 10\n") << state;
+  EXPECT_NE(state.find("\nTRF 4 "), std::string::npos);
+  // Visitor 4: /x.html at 00:00:05, /b.html then, /c.html at 00:00:09: no pause below 0.
+  EXPECT_NE(state.find("\nVIS\n0 1 4 0 0 9 0.0.0 1.1.4 3.0.0\n"), std::string::npos) << state;
 }
 
 TEST_F(DayClose, ClosingADayAgainNeverStoresItTwice) {

@@ -246,21 +246,6 @@ TEST_F(HitLogReading, HoldsTheTrackerLockUntilTheLogIsRemoved) {
   EXPECT_TRUE(lock_is_free(kTrackerLockPath));
 }
 
-TEST_F(HitLogReading, TrackerWaitsUntilTheSavedSecondHasCome) {
-  // A hit stamped within the last counted second would be skipped by the next run's
-  // resume search: the tracker is let go only once the clock reaches the saved time.
-  ScratchDir::write(kHitLogPath, hit(10, 0, 1) + "\n");
-  ASSERT_EQ(read_hit_log(parser, 0, record_line), 0);
-  time_t saved = time(nullptr) + 1;
-  struct tm local;
-  localtime_r(&saved, &local);
-  parser.line_time = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                      local.tm_sec};
-  remove_hit_log(parser);
-  EXPECT_GE(time(nullptr), saved);
-  EXPECT_TRUE(lock_is_free(kTrackerLockPath));
-}
-
 TEST_F(HitLogReading, TrackerLockThatCannotBeTakenKeepsTheRunFromSucceeding) {
   ScratchDir::write(kHitLogPath, hit(10, 0, 1) + "\n");
   ASSERT_EQ(mkdir(kTrackerLockPath, 0755), 0);

@@ -4,7 +4,8 @@
 //   removal and every write to a file opened for appending; QM_STEPS_LOG names a file
 //   that gets one line per step;
 // - kills the process (SIGKILL) at point QM_KILL_AT: point 2k-1 is just before step
-//   k, point 2k just after it;
+//   k, point 2k just after it; or just before the first step whose line (as
+//   QM_STEPS_LOG has it) holds the text QM_KILL_BEFORE;
 // - answers every reverse name lookup with the name "looked-up.example", after
 //   creating the file QM_LOOKUP_MARK (which shows when the lookup was made);
 // - makes every other write to a settings file (a name ending in ".cfg") wait
@@ -61,11 +62,20 @@ void at_point(long point) {
   }
 }
 
+void before_step(const char* what, const char* a, const char* b) {
+  const char* text = std::getenv("QM_KILL_BEFORE");
+  if (!text) return;
+  char line[1024];
+  std::snprintf(line, sizeof line, "%s %s %s", what, a, b ? b : "");
+  if (std::strstr(line, text)) kill(getpid(), SIGKILL);
+}
+
 // Around one step: the point before it, the step, the point after it.
 template <typename Step>
 auto step(const char* what, const char* a, const char* b, Step run) {
   ++step_count;
   log_step(what, a, b);
+  before_step(what, a, b);
   at_point(2 * step_count - 1);
   auto result = run();
   int saved = errno;
