@@ -30,14 +30,6 @@ uint64_t hash_bytes(uint64_t hash, const char* data, size_t size) {
 }
 constexpr uint64_t kHashStart = 0xcbf29ce484222325ULL;
 
-ssize_t read_at(int fd, char* into, size_t bytes, int64_t offset) {
-  ssize_t n;
-  do {
-    n = pread(fd, into, bytes, static_cast<off_t>(offset));
-  } while (n < 0 && errno == EINTR);
-  return n;
-}
-
 // Hashes the log's first `length` bytes, or up to and including its first line end
 // (when `length` is -1). False when the log holds fewer bytes than asked for or a
 // read fails.
@@ -49,7 +41,7 @@ bool hash_prefix(int fd, int32_t length, int32_t* hashed, uint64_t* hash) {
   uint64_t h = kHashStart;
   while (done < limit) {
     size_t want = static_cast<size_t>(limit - done) < sizeof block ? static_cast<size_t>(limit - done) : sizeof block;
-    ssize_t n = read_at(fd, block, want, done);
+    ssize_t n = read_some_at(fd, block, want, done);
     if (n < 0) return false;
     if (n == 0) {
       if (!to_line_end) return false;

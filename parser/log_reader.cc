@@ -47,14 +47,6 @@ ssize_t read_some(int fd, char* into, size_t bytes) {
   return n;
 }
 
-ssize_t read_some_at(int fd, char* into, size_t bytes, int64_t offset) {
-  ssize_t n;
-  do {
-    n = pread(fd, into, bytes, static_cast<off_t>(offset));
-  } while (n < 0 && errno == EINTR);
-  return n;
-}
-
 int64_t size_of(int fd) {
   struct stat status;
   if (fstat(fd, &status) != 0) return 0;
@@ -351,4 +343,12 @@ int find_resume_offset(LogParser& parser, const LineTime& saved, int64_t* offset
   if (probe.failed()) return ERR_LOG;
   *offset = found;
   return 0;
+}
+
+ssize_t read_some_at(int fd, char* into, size_t bytes, int64_t offset) {
+  ssize_t n;
+  do {
+    n = pread(fd, into, bytes, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  return n;
 }

@@ -1,6 +1,8 @@
 #ifndef QM_PARSER_LOG_READER_H
 #define QM_PARSER_LOG_READER_H
 
+#include <sys/types.h>
+
 #include <cstdint>
 
 #include "parser/log_format.h"
@@ -51,6 +53,9 @@ int remove_hit_log(LogParser& parser, int* cause = nullptr);
 // wherever they stand. 0, or -6 when the log cannot be opened or read. The offset is
 // 0 on failure.
 int find_resume_offset(LogParser& parser, const LineTime& saved, int64_t* offset);
+
+// One read at an offset, repeated when a signal interrupts it; -1 on failure.
+ssize_t read_some_at(int fd, char* into, size_t bytes, int64_t offset);
 
 // Splits the line (in place) and compares its time with the saved time: -1 when older
 // or when the line does not split or has a damaged date or time, 0 when the same
