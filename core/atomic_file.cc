@@ -27,15 +27,18 @@ mode_t process_umask() {
 
 bool temporary_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
-// The file itself opened for rewriting under an exclusive lock: emptied only once the
-// lock is held, since its readers hold the lock shared while they read.
-FILE* open_locked_in_place(const char* path) {
-  int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  FILE* file = nullptr;
-  if (lock_whole_file(fd, LOCK_EX) == 0 && ftruncate(fd, 0) == 0) file = fdopen(fd, "w");
-  if (!file) close(fd);
-  return file;
+// Writes the whole text at the start of the file, then cuts the file to its length:
+// a process killed in between leaves the new lines followed by a remnant of the old
+// ones, which a reader takes line by line, never an empty or half-written file.
+bool overwrite(int fd, const char* text, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = pwrite(fd, text + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return ftruncate(fd, static_cast<off_t>(size)) == 0;
 }
 
 }  // namespace
@@ -64,7 +67,8 @@ int AtomicFile::open(const char* path, InPlace in_place) {
     // place would lose the old content too.
     if (errno != EACCES && errno != EPERM) return ERR_FIL;
     if (in_place == InPlace::refuse) return ERR_FIL;
-    file_ = in_place == InPlace::locked ? open_locked_in_place(path) : std::fopen(path, "w");
+    if (in_place == InPlace::locked) return open_locked(path);
+    file_ = std::fopen(path, "w");
     if (!file_) return ERR_FIL;
     in_place_ = true;
     return 0;
@@ -86,11 +90,31 @@ int AtomicFile::open(const char* path, InPlace in_place) {
   return 0;
 }
 
+// The file itself under an exclusive lock, which its readers share while they read;
+// the new content is gathered in memory and written over the old at the commit.
+int AtomicFile::open_locked(const char* path) {
+  locked_fd_ = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (locked_fd_ < 0 || lock_whole_file(locked_fd_, LOCK_EX) != 0 ||
+      !(file_ = open_memstream(&content_, &content_size_))) {
+    abandon();
+    return ERR_FIL;
+  }
+  in_place_ = true;
+  return 0;
+}
+
 int AtomicFile::commit() {
   if (!file_) return ERR_FIL;
   bool failed = std::fflush(file_) != 0 || std::ferror(file_) != 0;
   if (std::fclose(file_) != 0) failed = true;
   file_ = nullptr;
+  if (locked_fd_ >= 0) {
+    if (!failed && !overwrite(locked_fd_, content_, content_size_)) failed = true;
+    if (close(locked_fd_) != 0) failed = true;  // and the lock goes
+    locked_fd_ = -1;
+  }
+  std::free(content_);
+  content_ = nullptr;
   if (in_place_) {
     in_place_ = false;
     return failed ? ERR_FIL : 0;
@@ -110,6 +134,12 @@ void AtomicFile::abandon() {
     std::fclose(file_);
     file_ = nullptr;
   }
+  if (locked_fd_ >= 0) {
+    close(locked_fd_);  // the file itself is untouched
+    locked_fd_ = -1;
+  }
+  std::free(content_);
+  content_ = nullptr;
   in_place_ = false;
   if (!temp_path_.empty()) {
     unlink(temp_path_.c_str());

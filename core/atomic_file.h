@@ -27,8 +27,8 @@ class AtomicFile {
   // Opens the temporary file, or the file itself where the folder refuses one; 0, or
   // -4 when neither can be opened. A replacement keeps the old file's permissions; a
   // new file gets the usual ones under the process's umask. In the `locked` mode the
-  // file is emptied only once the lock is held, and the lock lasts until commit or
-  // abandon has closed it. In the `refuse` mode a folder that refuses new files gives
+  // lock is held from here until commit or abandon, the content is written over the
+  // old only at the commit, and an abandoned rewrite leaves the file as it was. In the `refuse` mode a folder that refuses new files gives
   // -4 and the file stays as it was.
   int open(const char* path, InPlace in_place = InPlace::rewrite);
   // The stream to write to (null when not open).
@@ -50,8 +50,13 @@ class AtomicFile {
   static void remove_temporaries(const std::string& folder, bool (*whose)(const char* base_name), int min_age);
 
  private:
+  int open_locked(const char* path);
+
   FILE* file_ = nullptr;
   bool in_place_ = false;
+  int locked_fd_ = -1;           // `locked`: the file itself, under the lock
+  char* content_ = nullptr;      // `locked`: the new content, gathered in memory
+  std::size_t content_size_ = 0;
   std::string path_;
   std::string temp_path_;
 };

@@ -42,10 +42,13 @@ void write(const std::string& path, const std::string& text, mode_t mode) {
   chmod(path.c_str(), mode);
 }
 
-int replace(const std::string& path, const std::string& text) {
+// 0, 1 when the file cannot be opened, 2 when the commit fails, 3 when abandoned.
+int replace(const std::string& path, const std::string& text, InPlace in_place = InPlace::rewrite,
+            bool abandon = false) {
   AtomicFile out;
-  if (out.open(path.c_str()) != 0) return 1;
+  if (out.open(path.c_str(), in_place) != 0) return 1;
   std::fputs(text.c_str(), out.file());
+  if (abandon) return 3;
   return out.commit() == 0 ? 0 : 2;
 }
 
@@ -88,6 +91,14 @@ TEST(AtomicFile, FolderThatTakesNoNewFileRewritesTheFileInPlace) {
   ASSERT_EQ(stat((folder + "/page.html").c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(after.st_mode & 07777, 0666u);
+  // Under the lock the new content is written only at the commit: one abandoned
+  // leaves the file whole. Statistics files are never rewritten in place.
+  const std::string page = folder + "/page.html";
+  EXPECT_EQ(run_unprivileged([&] { return replace(page, "dropped\n", InPlace::locked, true); }), 3);
+  EXPECT_EQ(file_text(page), "short\n");
+  EXPECT_EQ(run_unprivileged([&] { return replace(page, "locked\n", InPlace::locked); }), 0);
+  EXPECT_EQ(run_unprivileged([&] { return replace(page, "refused\n", InPlace::refuse); }), 1);
+  EXPECT_EQ(file_text(page), "locked\n");
   // A missing file cannot be made; a write that fails is reported at the commit.
   EXPECT_EQ(run_unprivileged([&] { return replace(folder + "/missing.html", "x"); }), 1);
   EXPECT_EQ(run_unprivileged([&] { return replace(folder + "/full.html", "x"); }), 2);

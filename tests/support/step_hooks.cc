@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -103,22 +104,47 @@ int remove(const char* path) {
   return step("remove", path, nullptr, [&] { return real(path); });
 }
 
-ssize_t write(int fd, const void* data, size_t size) {
-  static auto real = next_definition<ssize_t (*)(int, const void*, size_t)>("write");
-  static const char* slow_saves = std::getenv("QM_SLOW_SAVES");
-  int flags = fcntl(fd, F_GETFL);
-  const bool append = flags >= 0 && (flags & O_APPEND);
-  if (!append && !slow_saves) return real(fd, data, size);
+namespace {
+
+// The file behind a descriptor ("" when unknown).
+std::string target_of(int fd) {
   char target[512] = "";
   char link[64];
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
   ssize_t n = readlink(link, target, sizeof target - 1);
-  target[n > 0 ? n : 0] = '\0';
+  return std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+const char* slow_saves() {
+  static const char* microseconds = std::getenv("QM_SLOW_SAVES");
+  return microseconds;
+}
+
+void slow_if_settings(const std::string& target) {
+  if (slow_saves() && target.size() > 4 && target.compare(target.size() - 4, 4, ".cfg") == 0) {
+    usleep(static_cast<useconds_t>(std::atol(slow_saves())));
+  }
+}
+
+}  // namespace
+
+ssize_t write(int fd, const void* data, size_t size) {
+  static auto real = next_definition<ssize_t (*)(int, const void*, size_t)>("write");
+  int flags = fcntl(fd, F_GETFL);
+  const bool append = flags >= 0 && (flags & O_APPEND);
+  if (!append && !slow_saves()) return real(fd, data, size);
+  const std::string target = target_of(fd);
   if (!append) {
-    if (n > 4 && std::strcmp(target + n - 4, ".cfg") == 0) usleep(static_cast<useconds_t>(std::atol(slow_saves)));
+    slow_if_settings(target);
     return real(fd, data, size);
   }
-  return step("append", target, nullptr, [&] { return real(fd, data, size); });
+  return step("append", target.c_str(), nullptr, [&] { return real(fd, data, size); });
+}
+
+ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
+  static auto real = next_definition<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+  if (slow_saves()) slow_if_settings(target_of(fd));
+  return real(fd, data, size, offset);
 }
 
 struct hostent* gethostbyaddr(const void*, socklen_t, int) {
