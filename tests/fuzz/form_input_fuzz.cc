@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& body = parts.size() > 1 ? parts[1] : parts[0];
 
   setenv("REQUEST_METHOD", "GET", 1);
-  setenv("QUERY_STRING", body.c_str(), 1);  // an environment text ends at its first NUL
+  fuzz::set_env("QUERY_STRING", body);
   {
     FormInput form;
     if (form.parse() == 0) read_fields(form);
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   setenv("REQUEST_METHOD", "POST", 1);
   setenv("CONTENT_TYPE", "application/x-www-form-urlencoded", 1);
   if (length) {
-    setenv("CONTENT_LENGTH", length->c_str(), 1);
+    fuzz::set_env("CONTENT_LENGTH", *length);
   } else {
     unsetenv("CONTENT_LENGTH");
   }

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,17 @@ inline FILE* null_page() {
   static FILE* sink = std::fopen("/dev/null", "w");
   if (!sink) std::abort();
   return sink;
+}
+
+// Sets an environment variable to a text that changes with every input (up to its
+// first NUL byte). setenv keeps every value it was ever given, so a long run would
+// grow by all of them; this keeps one text per variable.
+inline void set_env(const char* name, const std::string& value) {
+  static std::map<std::string, std::string> texts;
+  std::string& text = texts[name];
+  unsetenv(name);  // the environment lets go of the old text before it is replaced
+  text = std::string(name) + "=" + value.c_str();
+  putenv(&text[0]);
 }
 
 // Tuesday 7 January 2003, 12:00:00 in the time zone UTC.
