@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/file_lock.h"
 
 namespace {
 
@@ -42,16 +43,6 @@ bool overwrite(int fd, const char* text, std::size_t size) {
 }
 
 }  // namespace
-
-// An flock rather than a record lock: a record lock is dropped when the process
-// closes any descriptor of the file.
-int lock_whole_file(int fd, int operation) {
-  int result;
-  do {
-    result = flock(fd, operation);
-  } while (result != 0 && errno == EINTR);
-  return result == 0 ? 0 : -1;
-}
 
 AtomicFile::~AtomicFile() { abandon(); }
 

@@ -61,11 +61,6 @@ class AtomicFile {
   std::string temp_path_;
 };
 
-// Waits for an advisory lock on the whole file (flock's LOCK_SH or LOCK_EX): 0, or -1
-// when the file cannot be locked. The lock belongs to the open file and goes with its
-// last descriptor; closing another descriptor of the same file does not drop it.
-int lock_whole_file(int fd, int operation);
-
 // Opens a file for reading under a shared lock that lasts until it is closed, so that
 // a rewrite in place (`InPlace::locked`) is seen whole or not at all; a reader that
 // opened the file just before a replacement renamed another over it reads the old

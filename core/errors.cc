@@ -1,15 +1,9 @@
 #include "core/errors.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "core/atomic_file.h"
 #include "core/bounded_format.h"
 #include "core/text.h"
 
@@ -78,31 +72,6 @@ void put_client_field(std::string& line, const char* name) {
     } else {
       line += static_cast<char>(*at);
     }
-  }
-}
-
-bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
-// Appends the line in one write under an exclusive lock on the log, and moves the log
-// aside once it has passed its limit. A writer that waited for the lock while another
-// moved the log opens the new one: its line is not lost, and no log is moved twice.
-void append_to_error_log(const std::string& line) {
-  for (int attempt = 1;; ++attempt) {
-    int fd = open(kErrorLogPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return;
-    const bool locked = lock_whole_file(fd, LOCK_EX) == 0;
-    struct stat opened, named;
-    const bool current = fstat(fd, &opened) == 0 && stat(kErrorLogPath, &named) == 0 && same_file(opened, named);
-    if (locked && !current && attempt < 10) {
-      close(fd);
-      continue;
-    }
-    if (write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) && locked && current &&
-        fstat(fd, &opened) == 0 && opened.st_size > kErrorLogLimit) {
-      std::rename(kErrorLogPath, kOldErrorLogPath);
-    }
-    close(fd);
-    return;
   }
 }
 

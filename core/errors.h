@@ -1,6 +1,8 @@
 #ifndef QM_CORE_ERRORS_H
 #define QM_CORE_ERRORS_H
 
+#include "core/error_log.h"
+
 // Status results shared by the parser and the report program: 0 or one of these.
 constexpr int ERR_OK = 0;
 constexpr int ERR_EDB = -3;  // the statistics database cannot be opened
@@ -14,13 +16,6 @@ constexpr int ERR_PMM = -10; // new and confirmed passwords differ
 constexpr int ERR_DIR = -11; // the data folder takes no new files
 constexpr int ERR_RMV = -12; // the hit log can be neither removed nor emptied
 constexpr int ERR_TMP = -13; // the state file is damaged
-
-// The error log every program appends to, one line per reported failure. Once it
-// has passed kErrorLogLimit bytes it is moved to kOldErrorLogPath, replacing the
-// older log there.
-constexpr const char* kErrorLogPath = "data/err.log";
-constexpr const char* kOldErrorLogPath = "data/err.log.1";
-constexpr long kErrorLogLimit = 1024L * 1024;
 
 // The code's name ("ERR_FIL"); an empty text for 0 and for codes outside the table.
 const char* error_name(int code);

@@ -16,6 +16,7 @@
 #include "core/text.h"
 #include "core/visitors.h"
 #include "parser/log_parser.h"
+#include "parser/log_reader.h"
 
 namespace {
 
@@ -191,9 +192,9 @@ bool whole_state_file(int fd, off_t file_size) {
   const off_t tail = sizeof kNoHits - 1;
   char start[4];
   char end[sizeof kNoHits] = {};
-  if (file_size < 6 || pread(fd, start, 4, 0) != 4 || std::memcmp(start, "DAT ", 4) != 0) return false;
+  if (file_size < 6 || read_some_at(fd, start, 4, 0) != 4 || std::memcmp(start, "DAT ", 4) != 0) return false;
   const off_t size = file_size < tail ? file_size : tail;
-  if (pread(fd, end, static_cast<size_t>(size), file_size - size) != size) return false;
+  if (read_some_at(fd, end, static_cast<size_t>(size), file_size - size) != size) return false;
   return std::memcmp(end + size - 2, "\n\n", 2) == 0 || (size == tail && std::memcmp(end, kNoHits, tail) == 0);
 }
 

@@ -149,17 +149,9 @@ int find_first_line(LogParser& parser, int64_t* offset) {
   *offset = 0;
   LogPosition& position = parser.position;
   if (!position.state_on_disk) return 0;
-  switch (find_position(position.state, offset)) {
-    case ResumeBy::offset:
-      break;
-    case ResumeBy::start:
-      *offset = 0;
-      break;
-    case ResumeBy::time: {
-      int result = find_resume_offset(parser, position.state.head, offset);
-      if (result != 0) return result;
-      break;
-    }
+  if (find_position(position.state, offset) == ResumeBy::time) {
+    int result = find_resume_offset(parser, position.state.head, offset);
+    if (result != 0) return result;
   }
   // From here on the state's entry stands for this log.
   position.state.offset = *offset;

@@ -63,12 +63,9 @@ int show_parser_error(int code, const char* reason) {
     std::fprintf(page, "<body bgcolor=#efefef text=#000000 link=#0000ff vlink=#0000ff>\n");
     std::fprintf(page, "<table width=100%% height=100%%>\n");
     std::fprintf(page, "<tr valign=center><td>\n");
-    if (reason) {
-      std::fprintf(page, "<p class=err><font color=#ff0000><b>ERROR:</b></font> %s Reason: %s.</p>\n",
-                   error_message(code), html_escape(reason).c_str());
-    } else {
-      std::fprintf(page, "<p class=err><font color=#ff0000><b>ERROR:</b></font> %s</p>\n", error_message(code));
-    }
+    const std::string because = reason ? " Reason: " + html_escape(reason) + "." : "";
+    std::fprintf(page, "<p class=err><font color=#ff0000><b>ERROR:</b></font> %s%s</p>\n", error_message(code),
+                 because.c_str());
     std::fprintf(page, "<center><a href=# onClick=\"window.close()\"><b>close window</b></a></center>\n");
     write_page_tail(page);
     out.commit();  // a page that cannot be written is skipped; the log line still goes out
