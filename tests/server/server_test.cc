@@ -25,7 +25,7 @@ namespace {
 const std::string kPassword = "p&ss \"1";
 
 #define START_SERVED(served)                                         \
-  if (lighttpd_program().empty()) GTEST_SKIP() << "lighttpd is not installed"; \
+  if (lighttpd_program().empty()) GTEST_SKIP() << "needs the Debian package lighttpd"; \
   ASSERT_TRUE(served.start(kPassword)) << served.error()
 
 struct Day {
@@ -221,7 +221,7 @@ TEST(WebServer, PrivateFilesAndTheParserAreRefusedHoweverTheyAreAsked) {
 // for the server's configuration; a data/.htaccess, which the programs' user could
 // remove, is not needed.
 TEST(WebServer, ApacheRulesRefuseTheSameFiles) {
-  if (apache_program().empty()) GTEST_SKIP() << "apache2 is not installed";
+  if (apache_program().empty()) GTEST_SKIP() << "needs the Debian package apache2";
   ServedInstallation served;
   START_SERVED(served);
   send_todays_traffic(served);

@@ -146,14 +146,9 @@ std::string form_body(const std::vector<std::pair<std::string, std::string>>& fi
   return out;
 }
 
-std::string apache_program() { return access("/usr/sbin/apache2", X_OK) == 0 ? "/usr/sbin/apache2" : ""; }
-
-std::string lighttpd_program() {
-  for (const char* path : {"/usr/sbin/lighttpd", "/usr/local/sbin/lighttpd", "/usr/bin/lighttpd"}) {
-    if (access(path, X_OK) == 0) return path;
-  }
-  return "";
-}
+// Found when the build was configured.
+std::string apache_program() { return QM_APACHE2; }
+std::string lighttpd_program() { return QM_LIGHTTPD; }
 
 ServedInstallation::~ServedInstallation() {
   stop_daemon(apache_);
