@@ -31,7 +31,7 @@ const ErrorEntry kErrors[] = {
      "on log file formats <a href=" QM_PRODUCT_SITE "/v30/formats.htm target=qmy><b>click here</b></a>."},
     {ERR_LOG, "ERR_LOG",
      "Empty or missing Quillmoray log file. Please make sure you have added the tracking code to your "
-     "pages, and that it is functionning properly. Refer to the installation instructions or <a href=" QM_PRODUCT_SITE
+     "pages, and that it is functioning properly. Refer to the installation instructions or <a href=" QM_PRODUCT_SITE
      "/v30/faq.htm target=qmy><b>FAQ list</b></a> if the problem persists."},
     {ERR_INP, "ERR_INP", "Invalid program input. Please use only the forms provided to input data."},
     {ERR_MEM, "ERR_MEM",

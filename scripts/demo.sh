@@ -25,6 +25,20 @@ while [ $# -gt 0 ]; do
   esac
 done
 
+# As root the programs run as the web server's user, who must reach the installation
+# folder: checked before anything is built or installed, on the deepest folder of
+# its way that is already there (to reach it, that user must be able to search every
+# folder above it too; the install step makes the missing ones open to all).
+if [ "$(id -u)" -eq 0 ]; then
+  way=$(realpath -m "$prefix/www/quillmoray")
+  while [ ! -d "$way" ]; do way=$(dirname "$way"); done
+  echo "== checking that $user can reach $way"
+  if ! runuser -u "$user" -- test -x "$way"; then
+    echo "demo: the web server's user $user cannot reach $way: choose another --prefix" >&2
+    exit 1
+  fi
+fi
+
 # The build needs cmake, g++ and GoogleTest, lighttpd serves the installation, curl
 # plays the visitors.
 missing=()
@@ -58,10 +72,6 @@ site=http://127.0.0.1:$port
 url=$site/quillmoray
 # What the programs do outside a request runs as their user too.
 as_web_user() { if [ "$(id -u)" -eq 0 ]; then runuser -u "$user" -- "$@"; else "$@"; fi; }
-if ! as_web_user test -r "$folder/login.html"; then
-  echo "demo: the web server's user $user cannot reach $folder: choose another --prefix" >&2
-  exit 1
-fi
 # The demo's own settings: the site is this server, and one ad campaign. Both files
 # are written in place, so they stay the programs' user's.
 config=$(mktemp)

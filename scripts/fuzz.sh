@@ -9,7 +9,7 @@
 #                                         by hand: random exploration for SECONDS, from a
 #                                         copy of the corpus, of the named harnesses (all)
 # A single allocation of 128 MB (the inputs are at most 48 KB) or a process above 2 GB
-# is a finding.
+# is a finding. Without clang++ and libFuzzer it says so and runs nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export LC_ALL=C  # one order of the corpus files everywhere
@@ -19,6 +19,12 @@ if [ "${1:-}" = --random ]; then
   mode=random
   seconds=${2:?"usage: scripts/fuzz.sh --random SECONDS [NAME...]"}
   shift 2
+fi
+# clang++ with its libFuzzer runtime; without them there is nothing to run.
+if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |
+    clang++ -fsanitize=fuzzer -x c++ - -o /dev/null 2>/dev/null; then
+  echo "fuzz: skipped: needs clang++ with libFuzzer (the Debian packages clang libclang-rt-dev)"
+  exit 0
 fi
 root=$PWD   # paths are absolute: the harnesses change their working directory
 dir=$root/build/fuzz

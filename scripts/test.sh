@@ -4,8 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 4)
-# The browser test's driver (playwright-core from npm) into tests/browser/; without
-# it, or without Chromium or lighttpd, the browser and web-server tests are skipped.
+# The browser test's driver (playwright-core from npm) into tests/browser/. A test
+# whose tool is missing (playwright-core, or the Debian packages faketime, lighttpd,
+# apache2, chromium, nodejs npm) is skipped; the end of each run says what it needs.
 if [ ! -d tests/browser/node_modules/playwright-core ] && command -v npm >/dev/null; then
   npm ci --prefix tests/browser --no-audit --no-fund || echo "no browser driver: the browser test is skipped"
 fi
@@ -18,4 +19,6 @@ for variant in plain sanitize; do
   echo "== tests: $variant build =="
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  grep -h -A1 ': Skipped$' "$dir/Testing/Temporary/LastTest.log" | grep '^needs ' | sort | uniq -c |
+    sed -E 's/^ *([0-9]+) needs (.*)/skipped: \1 test(s), which need \2/' || true
 done

@@ -4,14 +4,14 @@
 // frame of today, and checks what the pages show and that every file they load
 // is there. Exits non-zero on the first failed check.
 //
-//   node browse.mjs SITE_URL INSTALLATION_URL PASSWORD SCREENSHOT_FOLDER PROFILE_FOLDER
+//   [QM_CHROMIUM=PROGRAM] node browse.mjs SITE_URL INSTALLATION_URL PASSWORD SCREENSHOT_FOLDER PROFILE_FOLDER
 import assert from 'node:assert/strict';
 import { chromium } from 'playwright-core';
 
 const [site, installation, password, shots, profile] = process.argv.slice(2);
 
 const context = await chromium.launchPersistentContext(profile, {
-  executablePath: '/usr/bin/chromium',
+  executablePath: process.env.QM_CHROMIUM || '/usr/bin/chromium',
   headless: true,
   args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
          '--disable-background-networking', '--disable-component-update', '--disable-sync'],

@@ -30,11 +30,11 @@ std::string output_of(const std::string& command, int* status) {
 TEST(Browser, OwnerLogsInParsesAndReadsTheReportsOfRealVisits) {
   const std::string scripts = std::string(QM_SOURCE_DIR) + "/tests/browser";
   int status = 0;
-  if (lighttpd_program().empty()) GTEST_SKIP() << "lighttpd is not installed";
-  if (access("/usr/bin/chromium", X_OK) != 0) GTEST_SKIP() << "chromium is not installed";
-  if (output_of("command -v node", &status).empty() || status != 0) GTEST_SKIP() << "node is not installed";
+  if (lighttpd_program().empty()) GTEST_SKIP() << "needs the Debian package lighttpd";
+  if (std::string(QM_CHROMIUM).empty()) GTEST_SKIP() << "needs the Debian package chromium";
+  if (std::string(QM_NODE).empty()) GTEST_SKIP() << "needs the Debian packages nodejs npm";
   if (!std::filesystem::exists(scripts + "/node_modules/playwright-core")) {
-    GTEST_SKIP() << "playwright-core is not installed (npm ci --prefix tests/browser)";
+    GTEST_SKIP() << "needs playwright-core from npm (Debian package npm; npm ci --prefix tests/browser)";
   }
 
   ServedInstallation served;
@@ -47,7 +47,8 @@ TEST(Browser, OwnerLogsInParsesAndReadsTheReportsOfRealVisits) {
   const std::string profile = served.prefix() + "/chromium-profile";  // new and empty
   std::filesystem::create_directories(shots);
   std::filesystem::create_directories(profile);
-  std::string out = output_of("node " + scripts + "/browse.mjs " + served.site() + " " + served.url() +
+  std::string out = output_of(std::string("QM_CHROMIUM=") + QM_CHROMIUM + " " + QM_NODE + " " + scripts + "/browse.mjs " +
+                                  served.site() + " " + served.url() +
                                   " br0wser " + shots + " " + profile, &status);
   EXPECT_EQ(status, 0) << out;
   std::printf("%s", out.c_str());

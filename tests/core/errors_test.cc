@@ -72,7 +72,7 @@ TEST(ErrorTable, MessagesWithLinks) {
                       "/v30/formats.htm", "<b>click here</b></a>.");
   expect_link_message(error_message(ERR_LOG),
                       "Empty or missing Quillmoray log file. Please make sure you have added the tracking code to "
-                      "your pages, and that it is functionning properly. Refer to the installation instructions "
+                      "your pages, and that it is functioning properly. Refer to the installation instructions "
                       "or ",
                       "/v30/faq.htm", "<b>FAQ list</b></a> if the problem persists.");
 }

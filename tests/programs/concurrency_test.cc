@@ -157,7 +157,7 @@ CgiEnv clock_at(long second, const char* zone) {
 }
 
 TEST(Concurrency, ClockOfAnotherZoneOrSetBack) {
-  if (std::string(QM_FAKETIME_LIB).empty()) GTEST_SKIP() << "libfaketime is not installed";
+  if (std::string(QM_FAKETIME_LIB).empty()) GTEST_SKIP() << "needs the Debian package faketime (libfaketime)";
   const long kMidnight = 1792886400;  // 2026-10-25 00:00 UTC: summer time ends in Berlin at 01:00 UTC
   const struct Case {
     const char* tracker_zone;

@@ -25,7 +25,7 @@ namespace {
 const std::string kPassword = "p&ss \"1";
 
 #define START_SERVED(served)                                         \
-  if (lighttpd_program().empty()) GTEST_SKIP() << "lighttpd is not installed"; \
+  if (lighttpd_program().empty()) GTEST_SKIP() << "needs the Debian package lighttpd"; \
   ASSERT_TRUE(served.start(kPassword)) << served.error()
 
 struct Day {
@@ -221,11 +221,12 @@ TEST(WebServer, PrivateFilesAndTheParserAreRefusedHoweverTheyAreAsked) {
 // for the server's configuration; a data/.htaccess, which the programs' user could
 // remove, is not needed.
 TEST(WebServer, ApacheRulesRefuseTheSameFiles) {
-  if (apache_program().empty()) GTEST_SKIP() << "apache2 is not installed";
+  if (apache_program().empty()) GTEST_SKIP() << "needs the Debian package apache2";
   ServedInstallation served;
   START_SERVED(served);
   send_todays_traffic(served);
   std::filesystem::remove(served.folder() + "/data/.htaccess");
+  served.write("../apache.html", "<p>A page of the site</p>\n");
   using Rules = ServedInstallation::ApacheRules;
   for (Rules rules : {Rules::htaccess, Rules::server_configuration}) {
     int port = served.start_apache(rules);
@@ -237,6 +238,9 @@ TEST(WebServer, ApacheRulesRefuseTheSameFiles) {
     EXPECT_EQ(answer.status, 302);
     EXPECT_EQ(answer.header("Location"), "http://127.0.0.1:" + std::to_string(port) + "/quillmoray/imgs/i.gif");
     EXPECT_NE(served.read("data/qmy.log").find("\"/apache.html\" \"-\""), std::string::npos);
+    HttpRequest page;
+    page.target = "/apache.html";
+    EXPECT_EQ(http_request(port, page).status, 200) << "a page of the site in the document root";
     expect_private_files_refused(served, port);
   }
 }

@@ -146,14 +146,9 @@ std::string form_body(const std::vector<std::pair<std::string, std::string>>& fi
   return out;
 }
 
-std::string apache_program() { return access("/usr/sbin/apache2", X_OK) == 0 ? "/usr/sbin/apache2" : ""; }
-
-std::string lighttpd_program() {
-  for (const char* path : {"/usr/sbin/lighttpd", "/usr/local/sbin/lighttpd", "/usr/bin/lighttpd"}) {
-    if (access(path, X_OK) == 0) return path;
-  }
-  return "";
-}
+// Found when the build was configured.
+std::string apache_program() { return QM_APACHE2; }
+std::string lighttpd_program() { return QM_LIGHTTPD; }
 
 ServedInstallation::~ServedInstallation() {
   stop_daemon(apache_);
@@ -264,6 +259,35 @@ void ServedInstallation::stop_server() {
   server_ = -1;
 }
 
+namespace {
+
+// The README's Apache lines of one form (its indented blocks that start with
+// "DocumentRoot": the one with "Include" or the one with "AllowOverride"), for this
+// installation in place of the README's /srv/quillmoray, so that the tests serve
+// exactly what the README shows; "" when the README has no such block.
+std::string readme_apache_lines(const char* wanted, const std::string& prefix) {
+  std::istringstream readme(file_text(std::string(QM_SOURCE_DIR) + "/README.md"));
+  const std::string indent(6, ' ');
+  std::string block;
+  for (std::string line; std::getline(readme, line) || !block.empty();) {
+    if (line.compare(0, indent.size(), indent) == 0) {
+      block += line.substr(indent.size()) + "\n";
+      continue;
+    }
+    if (block.rfind("DocumentRoot ", 0) == 0 && block.find(wanted) != std::string::npos) {
+      for (std::size_t at; (at = block.find("/srv/quillmoray")) != std::string::npos;) {
+        block.replace(at, 15, prefix);
+      }
+      return block;
+    }
+    block.clear();
+    if (!readme) break;
+  }
+  return "";
+}
+
+}  // namespace
+
 int ServedInstallation::start_apache(ApacheRules rules) {
   stop_daemon(apache_);
   const std::string root = prefix_ + "/apache-server";
@@ -277,13 +301,16 @@ int ServedInstallation::start_apache(ApacheRules rules) {
     conf << "LoadModule " << module << "_module " << modules << "mod_" << module << ".so\n";
   }
   if (geteuid() == 0) conf << "User " << web_user_ << "\nGroup " << web_user_ << "\n";
-  conf << "TypesConfig /etc/mime.types\nDocumentRoot " << prefix_ << "/www\n"
-       << "<Directory />\n  AllowOverride None\n  Require all granted\n</Directory>\n";
-  if (rules == ApacheRules::htaccess) {
-    conf << "<Directory " << folder() << ">\n  AllowOverride All\n</Directory>\n";
-  } else {
-    conf << "Include " << prefix_ << "/apache/quillmoray.conf\n";
+  // As Debian ships it: nothing is served nor read from .htaccess files unless a
+  // folder is named; the site's lines are the README's.
+  conf << "TypesConfig /etc/mime.types\n"
+       << "<Directory />\n  Options FollowSymLinks\n  AllowOverride None\n  Require all denied\n</Directory>\n";
+  const std::string site = readme_apache_lines(rules == ApacheRules::htaccess ? "AllowOverride" : "Include", prefix_);
+  if (site.empty()) {
+    error_ = "README.md shows no Apache lines for this form";
+    return 0;
   }
+  conf << "<VirtualHost 127.0.0.1:" << port << ">\n" << site << "</VirtualHost>\n";
   conf.close();
   apache_ = start_daemon({apache_program(), "-X", "-f", root + "/httpd.conf"}, root + "/stderr.log", port, &error_);
   return apache_ > 0 ? port : 0;

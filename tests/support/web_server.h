@@ -71,9 +71,9 @@ class ServedInstallation {
   bool install();
 
   // Serves the same installation with Apache as well (in place of an Apache started
-  // before), with the rules of the folder's .htaccess files or, where the server
-  // reads none, those of the installation's apache/quillmoray.conf; the port, or 0
-  // with the reason in error().
+  // before), configured as Debian ships it plus the README's lines of the form: the
+  // rules of the folder's .htaccess files, or those of the installation's
+  // apache/quillmoray.conf; the port, or 0 with the reason in error().
   enum class ApacheRules { htaccess, server_configuration };
   int start_apache(ApacheRules rules);
 
