@@ -64,6 +64,20 @@ std::string hit_log(int from_day, int to_day, int per_day, uint32_t seed, int fi
   return log;
 }
 
+// `count` hits of the log's last visitor, one a second from `from` seconds after its
+// last line (0: within the last counted second).
+std::string later_hits(const std::string& log, int from, int count) {
+  const std::string last = log.substr(log.rfind('\n', log.size() - 2) + 1);
+  const int t = std::stoi(last.substr(11, 2)) * 3600 + std::stoi(last.substr(14, 2)) * 60 + std::stoi(last.substr(17, 2));
+  std::string hits;
+  for (int s = t + from; s < t + from + count; ++s) {
+    char stamp[16];
+    std::snprintf(stamp, sizeof stamp, "%2.2i:%2.2i:%2.2i", s / 3600, s / 60 % 60, s % 60);
+    hits += last.substr(0, 11) + stamp + last.substr(19);
+  }
+  return hits;
+}
+
 void install(const CgiSandbox& box) {
   box.write_file("config.cfg", config_file());
   box.write_file("formats.cfg", "");
@@ -156,6 +170,15 @@ class CrashSafety : public ::testing::Test {
     ASSERT_TRUE(strays(box).empty());
   }
 
+  // The statistics of one uninterrupted run over the log, from the start's state.
+  Files parsed_whole(const std::string& log) {
+    CgiSandbox whole;
+    restore(whole, start);
+    whole.write_file("data/qmy.log", log);
+    EXPECT_EQ(whole.run(kParser, {}).exit_status, 0);
+    return statistics_of(whole);
+  }
+
   // Runs the parser again to its end, then compares with the uninterrupted run.
   void rerun_and_compare(CgiSandbox& box, const std::string& trial) {
     EXPECT_EQ(box.run(kParser, {}).exit_status, 0) << trial;
@@ -210,15 +233,6 @@ TEST_F(CrashSafety, KilledInARowBeforeTheLogIsRemoved) {
   // Each run is killed once its state is saved, before the log goes; the tracker goes
   // on appending hits within the last counted second and the seconds after it.
   const std::string log = start.at("data/qmy.log");
-  const std::string last = log.substr(log.rfind('\n', log.size() - 2) + 1);
-  auto seconds_later = [&last](int seconds) {  // the last line stamped later
-    int t = std::stoi(last.substr(11, 2)) * 3600 + std::stoi(last.substr(14, 2)) * 60 + std::stoi(last.substr(17, 2));
-    char stamp[16];
-    t += seconds;
-    std::snprintf(stamp, sizeof stamp, "%2.2i:%2.2i:%2.2i", t / 3600, t / 60 % 60, t % 60);
-    return last.substr(0, 11) + stamp + last.substr(19);
-  };
-  const std::string appended[] = {last, seconds_later(1), seconds_later(2)};
   CgiSandbox box;
   restore(box, start);
   CgiEnv kill_before_removal;
@@ -226,14 +240,68 @@ TEST_F(CrashSafety, KilledInARowBeforeTheLogIsRemoved) {
   kill_before_removal["QM_KILL_BEFORE"] = "rename data/qmy.log ";
   for (int run = 0; run < 4; ++run) {
     ASSERT_EQ(box.run(kParser, kill_before_removal).exit_status, -1) << run;
-    if (run < 3) box.write_file("data/qmy.log", box.read_file("data/qmy.log") + appended[run]);
+    if (run < 3) box.write_file("data/qmy.log", box.read_file("data/qmy.log") + later_hits(log, run, 1));
   }
-  CgiSandbox whole;
-  restore(whole, start);
-  whole.write_file("data/qmy.log", log + appended[0] + appended[1] + appended[2]);
-  ASSERT_EQ(whole.run(kParser, {}).exit_status, 0);
-  expected = statistics_of(whole);
+  expected = parsed_whole(log + later_hits(log, 0, 3));
   rerun_and_compare(box, "killed in a row");
+}
+
+// What an owner's machine does to the log and data/ around a run: a rotation while
+// it runs, a copy of data/ (every file a new inode), a new log that begins like the
+// old one, a position file deleted. Every hit counts once, or the loss is reported.
+TEST_F(CrashSafety, LogRotatedCopiedRenewedOrItsPlaceLost) {
+  const std::string log = start.at("data/qmy.log");
+  // Hits after the log's, two in its last counted second, and more than its length.
+  const std::string more = later_hits(log, 1, static_cast<int>(log.size() / 50));
+  const std::string added = later_hits(log, 0, 1) + later_hits(log, 0, 1) + more;
+  const std::string renewed = log.substr(0, log.find('\n') + 1) + more;  // begins like the old log
+  enum Then { rerun, append_and_copy, renew, lose_place };
+  const struct Row {
+    const char* what;
+    CgiEnv hooks;
+    Then then;
+  } rows[] = {
+      {"rotated while read", {{"QM_ROTATE_BEFORE", "append"}}, rerun},
+      {"rotated while read, killed once saved", {{"QM_ROTATE_BEFORE", "append"}, {"QM_KILL_BEFORE", "status.html"}}, rerun},
+      {"killed before the log went aside, copied", {{"QM_KILL_BEFORE", "rename data/qmy.log "}}, append_and_copy},
+      {"killed after the log went aside, copied", {{"QM_KILL_AT", "34"}}, append_and_copy},
+      {"killed before the log went aside, renewed", {{"QM_KILL_AT", "33"}}, renew},
+      {"killed after the log went aside, renewed", {{"QM_KILL_AT", "34"}}, renew},
+      {"killed after the start was saved, renewed", {{"QM_KILL_AT", "36"}}, renew},
+      {"killed before the log went aside, place lost", {{"QM_KILL_BEFORE", "rename data/qmy.log "}}, lose_place},
+  };
+  for (const Row& row : rows) {
+    CgiSandbox box;
+    restore(box, start);
+    CgiEnv env = row.hooks;
+    preload_step_hooks(env);
+    env["QM_ROTATE_LOG"] = added;
+    const bool killed = row.hooks.count("QM_KILL_AT") || row.hooks.count("QM_KILL_BEFORE");
+    ASSERT_EQ(box.run(kParser, env).exit_status, killed ? -1 : 0) << row.what;
+    expected = parsed_whole(log + (row.then == renew ? renewed : added));
+    if (row.hooks.count("QM_ROTATE_BEFORE")) {
+      EXPECT_EQ(box.read_file("data/qmy.log"), added) << row.what;  // the new log is left alone
+      std::remove(box.path("data/qmy.log.1").c_str());                // the owner's archive
+    } else if (row.then == renew) {
+      box.write_file("data/qmy.log", renewed);
+    } else {
+      box.write_file("data/qmy.log", box.read_file("data/qmy.log") + added);
+    }
+    if (row.then == lose_place) {
+      std::remove(box.path("data/pos.log").c_str());
+      EXPECT_EQ(box.run(kParser, {}).exit_status, 0);
+      EXPECT_NE(box.read_file("data/err.log").find(" ERR_POS PRSR na na\n"), std::string::npos);
+      const std::string passed = std::to_string(std::count(log.begin(), log.end(), '\n') + 2);
+      EXPECT_NE(box.read_file("status.html").find(" " + passed + " lines were passed over as already counted."),
+                std::string::npos) << box.read_file("status.html");
+    } else if (row.then == append_and_copy) {
+      CgiSandbox copy;
+      restore(copy, files_of(box));
+      rerun_and_compare(copy, row.what);
+    } else {
+      rerun_and_compare(box, row.what);
+    }
+  }
 }
 
 TEST_F(CrashSafety, KilledAtRandomMoments) {
