@@ -1,6 +1,7 @@
 // A parse killed at any moment and run again ends with the statistics of a parse that
 // was never interrupted, and leaves no temporary file behind.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,6 +77,23 @@ std::string later_hits(const std::string& log, int from, int count) {
     hits += last.substr(0, 11) + stamp + last.substr(19);
   }
   return hits;
+}
+
+// The position file as the parser wrote it when it printed only the log's first
+// line: the box's state and log, with every line of `log` counted.
+std::string first_line_positions(const CgiSandbox& box, const std::string& log) {
+  struct stat state = {}, hit_log = {};
+  stat(box.path("data/tmp.log").c_str(), &state);
+  stat(box.path("data/qmy.log").c_str(), &hit_log);
+  const std::string head = box.read_file("data/tmp.log");
+  const std::string first = log.substr(0, log.find('\n') + 1);
+  unsigned long long hash = 0xcbf29ce484222325ULL;  // FNV-1a
+  for (unsigned char c : first) hash = (hash ^ c) * 0x100000001b3ULL;
+  char entry[256];
+  std::snprintf(entry, sizeof entry, "%llu %s %zu %llu %llu %zu %llx\n", static_cast<unsigned long long>(state.st_ino),
+                head.substr(4, head.find('\n') - 4).c_str(), log.size(), static_cast<unsigned long long>(hit_log.st_dev),
+                static_cast<unsigned long long>(hit_log.st_ino), first.size(), hash);
+  return "POS 1\n" + std::string(entry) + "END\n";
 }
 
 void install(const CgiSandbox& box) {
@@ -255,7 +273,7 @@ TEST_F(CrashSafety, LogRotatedCopiedRenewedOrItsPlaceLost) {
   const std::string more = later_hits(log, 1, static_cast<int>(log.size() / 50));
   const std::string added = later_hits(log, 0, 1) + later_hits(log, 0, 1) + more;
   const std::string renewed = log.substr(0, log.find('\n') + 1) + more;  // begins like the old log
-  enum Then { rerun, append_and_copy, renew, lose_place };
+  enum Then { rerun, append_and_copy, renew, lose_place, older_positions_and_copy };
   const struct Row {
     const char* what;
     CgiEnv hooks;
@@ -269,6 +287,8 @@ TEST_F(CrashSafety, LogRotatedCopiedRenewedOrItsPlaceLost) {
       {"killed after the log went aside, renewed", {{"QM_KILL_AT", "34"}}, renew},
       {"killed after the start was saved, renewed", {{"QM_KILL_AT", "36"}}, renew},
       {"killed before the log went aside, place lost", {{"QM_KILL_BEFORE", "rename data/qmy.log "}}, lose_place},
+      {"killed before the log went aside, positions of before, copied", {{"QM_KILL_BEFORE", "rename data/qmy.log "}},
+       older_positions_and_copy},
   };
   for (const Row& row : rows) {
     CgiSandbox box;
@@ -287,6 +307,7 @@ TEST_F(CrashSafety, LogRotatedCopiedRenewedOrItsPlaceLost) {
     } else {
       box.write_file("data/qmy.log", box.read_file("data/qmy.log") + added);
     }
+    if (row.then == older_positions_and_copy) box.write_file("data/pos.log", first_line_positions(box, log));
     if (row.then == lose_place) {
       std::remove(box.path("data/pos.log").c_str());
       EXPECT_EQ(box.run(kParser, {}).exit_status, 0);
@@ -294,7 +315,7 @@ TEST_F(CrashSafety, LogRotatedCopiedRenewedOrItsPlaceLost) {
       const std::string passed = std::to_string(std::count(log.begin(), log.end(), '\n') + 2);
       EXPECT_NE(box.read_file("status.html").find(" " + passed + " lines were passed over as already counted."),
                 std::string::npos) << box.read_file("status.html");
-    } else if (row.then == append_and_copy) {
+    } else if (row.then == append_and_copy || row.then == older_positions_and_copy) {
       CgiSandbox copy;
       restore(copy, files_of(box));
       rerun_and_compare(copy, row.what);
