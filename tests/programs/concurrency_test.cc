@@ -6,11 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <ctime>
 #include <iostream>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -127,42 +125,35 @@ TEST(Concurrency, TrackersAndParsesAtOnceCountEveryHitOnce) {
             << " parser runs (" << empty_logs << " found no hit log), " << counted(box).hits << " hits counted, in " << took.count() << " ms\n";
 }
 
-// The installation copied to another folder the way `cp -a` does: every file a new inode.
-void copy_installation(const CgiSandbox& from, const CgiSandbox& to) {
-  ASSERT_EQ(std::system(("cp -a '" + from.dir() + "/.' '" + to.dir() + "/'").c_str()), 0);
+// Waves of trackers, each with a parse killed at a random moment; `moved`: data/
+// copied after every wave (a restore, a new disk), and parses left more time to end.
+void parses_killed_at_random(bool moved) {
+  CgiSandbox box;
+  install(box);
+  const int kWaves = 15;
+  const int kPerWave = 40;
+  uint32_t seed = 2203;
+  int killed = 0;
+  for (int wave = 0; wave < kWaves; ++wave) {
+    std::vector<pid_t> trackers;
+    for (int k = 0; k < kPerWave; ++k) trackers.push_back(box.start(kTracker, hit(wave * kPerWave + k)));
+    pid_t parser = box.start(kParser, {});
+    seed = seed * 1103515245u + 12345u;
+    usleep((seed >> 16) % (moved ? 400000 : 40000));
+    kill(parser, SIGKILL);
+    if (CgiSandbox::finish(parser) == -1) ++killed;
+    for (pid_t pid : trackers) EXPECT_EQ(CgiSandbox::finish(pid), 0);
+    if (moved) copy_in_place(box.path("data"));
+  }
+  for (int run = 0; run < 2; ++run) box.run(kParser, {});
+  expect_each_once(box, kWaves * kPerWave);
+  std::cout << "concurrency" << (moved ? " (data/ copied after every wave)" : "") << ": " << kWaves * kPerWave
+            << " tracker processes, " << killed << " of " << kWaves << " parses killed, " << counted(box).hits
+            << " hits counted\n";
 }
 
-TEST(Concurrency, TrackersWhileParsesAreKilledAtRandom) {
-  // In place, and moved to another folder after every wave (a restore, a new disk).
-  for (const bool moved : {false, true}) {
-    auto box = std::make_unique<CgiSandbox>();
-    install(*box);
-    const int kWaves = 15;
-    const int kPerWave = 40;
-    uint32_t seed = 2203;
-    int killed = 0;
-    for (int wave = 0; wave < kWaves; ++wave) {
-      std::vector<pid_t> trackers;
-      for (int k = 0; k < kPerWave; ++k) trackers.push_back(box->start(kTracker, hit(wave * kPerWave + k)));
-      pid_t parser = box->start(kParser, {});
-      seed = seed * 1103515245u + 12345u;
-      usleep((seed >> 16) % (moved ? 400000 : 40000));  // moved: some parses end first
-      kill(parser, SIGKILL);
-      if (CgiSandbox::finish(parser) == -1) ++killed;
-      for (pid_t pid : trackers) EXPECT_EQ(CgiSandbox::finish(pid), 0);
-      if (moved) {
-        auto copy = std::make_unique<CgiSandbox>();
-        copy_installation(*box, *copy);
-        box = std::move(copy);
-      }
-    }
-    for (int run = 0; run < 2; ++run) box->run(kParser, {});
-    expect_each_once(*box, kWaves * kPerWave);
-    std::cout << "concurrency" << (moved ? " (moved after every wave)" : "") << ": " << kWaves * kPerWave
-              << " tracker processes, " << killed << " of " << kWaves << " parses killed, " << counted(*box).hits
-              << " hits counted\n";
-  }
-}
+TEST(Concurrency, TrackersWhileParsesAreKilledAtRandom) { parses_killed_at_random(false); }
+TEST(Concurrency, TrackersWhileParsesAreKilledAtRandomAndDataCopied) { parses_killed_at_random(true); }
 
 // The environment of a program whose clock (libfaketime's) reads the second given
 // now, and goes on from there, in the time zone given.
