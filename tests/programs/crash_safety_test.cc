@@ -229,9 +229,12 @@ TEST_F(CrashSafety, KilledBeforeAndAfterEveryWriteStep) {
   ASSERT_EQ(steps.size(), 19u);
   int left_temporaries = 0;
   const int points = 2 * static_cast<int>(steps.size());
-  for (int point = 1; point <= points; ++point) {
+  // Each point twice: the rerun in place, then in data/ copied (new inodes).
+  for (int kill = 1; kill <= 2 * points; ++kill) {
+    const int point = (kill - 1) % points + 1;
     const std::string trial = "kill at point " + std::to_string(point) + " (" +
-                              (point % 2 ? "before " : "after ") + steps[(point - 1) / 2] + ")";
+                              (point % 2 ? "before " : "after ") + steps[(point - 1) / 2] + ")" +
+                              (kill > points ? ", copied" : "");
     CgiSandbox box;
     restore(box, start);
     CgiEnv env;
@@ -239,9 +242,10 @@ TEST_F(CrashSafety, KilledBeforeAndAfterEveryWriteStep) {
     env["QM_KILL_AT"] = std::to_string(point);
     ASSERT_EQ(box.run(kParser, env).exit_status, -1) << trial;  // killed
     if (!strays(box).empty()) ++left_temporaries;
+    if (kill > points) copy_in_place(box.path("data"));
     rerun_and_compare(box, trial);
   }
-  std::cout << "crash safety: " << steps.size() << " write steps, " << points << " deterministic kills, "
+  std::cout << "crash safety: " << steps.size() << " write steps, " << 2 * points << " deterministic kills, "
             << left_temporaries << " left temporary files, "
             << (HasFailure() ? "some reruns differ" : "all reruns equal") << "\n";
 }
