@@ -50,6 +50,10 @@ const ErrorEntry kErrors[] = {
      "Damaged Quillmoray state file (data/tmp.log). Nothing has been parsed, and the state file and the log "
      "file have been kept as they are. Please restore the state file from a backup or contact server "
      "administrator."},
+    {ERR_POS, "ERR_POS",
+     "The place where the last parse stopped in the log file was lost (data/pos.log is missing or damaged), so "
+     "the hits already counted were told by their times: a hit not counted yet that was stamped in the last "
+     "second counted or earlier has been passed over."},
 };
 
 const ErrorEntry* find_error(int code) {

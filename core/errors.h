@@ -16,6 +16,7 @@ constexpr int ERR_PMM = -10; // new and confirmed passwords differ
 constexpr int ERR_DIR = -11; // the data folder takes no new files
 constexpr int ERR_RMV = -12; // the hit log can be neither removed nor emptied
 constexpr int ERR_TMP = -13; // the state file is damaged
+constexpr int ERR_POS = -14; // the parser's place in the hit log was lost: found by the lines' times
 
 // The code's name ("ERR_FIL"); an empty text for 0 and for codes outside the table.
 const char* error_name(int code);

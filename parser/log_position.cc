@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int32_t kMaxPrint = 20480;  // a hit line never comes near this
+constexpr int32_t kMaxPrint = 20480;  // the most of the log a print covers
 constexpr int kMaxEntries = 2;
 
 // FNV-1a, 64 bits.
@@ -30,36 +30,19 @@ uint64_t hash_bytes(uint64_t hash, const char* data, size_t size) {
 }
 constexpr uint64_t kHashStart = 0xcbf29ce484222325ULL;
 
-// Hashes the log's first `length` bytes, or up to and including its first line end
-// (when `length` is -1). False when the log holds fewer bytes than asked for or a
-// read fails.
-bool hash_prefix(int fd, int32_t length, int32_t* hashed, uint64_t* hash) {
-  const bool to_line_end = length < 0;
-  const int32_t limit = to_line_end ? kMaxPrint : length;
+// Hashes the log's first `length` bytes. False when the log holds fewer or a read
+// fails.
+bool hash_prefix(int fd, int32_t length, uint64_t* hash) {
   char block[4096];
   int32_t done = 0;
   uint64_t h = kHashStart;
-  while (done < limit) {
-    size_t want = static_cast<size_t>(limit - done) < sizeof block ? static_cast<size_t>(limit - done) : sizeof block;
+  while (done < length) {
+    size_t want = static_cast<size_t>(length - done) < sizeof block ? static_cast<size_t>(length - done) : sizeof block;
     ssize_t n = read_some_at(fd, block, want, done);
-    if (n < 0) return false;
-    if (n == 0) {
-      if (!to_line_end) return false;
-      break;
-    }
-    size_t take = static_cast<size_t>(n);
-    if (to_line_end) {
-      if (const void* end = std::memchr(block, '\n', take)) {
-        take = static_cast<size_t>(static_cast<const char*>(end) - block) + 1;
-        h = hash_bytes(h, block, take);
-        done += static_cast<int32_t>(take);
-        break;
-      }
-    }
-    h = hash_bytes(h, block, take);
-    done += static_cast<int32_t>(take);
+    if (n <= 0) return false;
+    h = hash_bytes(h, block, static_cast<size_t>(n));
+    done += static_cast<int32_t>(n);
   }
-  *hashed = done;
   *hash = h;
   return true;
 }
@@ -107,22 +90,44 @@ int read_positions(PositionEntry* entries) {
   return ended ? count : -1;
 }
 
-// The print of the log being read: its first line, or what it holds of it.
+// The print of the log being read: what it holds, up to kMaxPrint bytes. The log
+// is only appended to, so an earlier, shorter print stays true of it.
 int print_log(LogPosition& position) {
   if (position.log_known) return 0;
   position.log = LogPrint{0, 0, -1, 0};
-  int fd = open(kHitLogPath, O_RDONLY);
-  if (fd < 0) return 0;  // gone: no log will match
+  const int fd = position.file.fd();
   struct stat status;
-  int32_t length = 0;
+  if (fd < 0 || fstat(fd, &status) != 0) return 0;  // none: no log will match
+  const int32_t length = status.st_size < kMaxPrint ? static_cast<int32_t>(status.st_size) : kMaxPrint;
   uint64_t hash = 0;
-  if (fstat(fd, &status) == 0 && hash_prefix(fd, -1, &length, &hash) && length > 0) {
+  if (length > 0 && hash_prefix(fd, length, &hash)) {
     position.log = LogPrint{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino), length, hash};
-    // Only a whole first line is kept: a run that found less reads it again.
-    position.log_known = length == kMaxPrint || status.st_size > length;
+    position.log_known = length == kMaxPrint;  // a shorter print is taken again later
   }
-  close(fd);
   return 0;
+}
+
+// The same place: the same offset in the same log.
+bool same_place(const PositionEntry& a, const PositionEntry& b) {
+  return a.offset == b.offset && a.log.length == b.log.length && a.log.hash == b.log.hash;
+}
+
+// The state's entry: the one with its inode and head; after a copy of data/, where
+// no inode is kept, the one with its head, when the entries with it agree (`exact`
+// tells which).
+const PositionEntry* entry_of(const PositionEntry& state, const PositionEntry* entries, int count, bool* exact) {
+  *exact = true;
+  for (int i = 0; i < count; ++i) {
+    if (entries[i].state_inode == state.state_inode && same_time(entries[i].head, state.head)) return &entries[i];
+  }
+  *exact = false;
+  const PositionEntry* by_head = nullptr;
+  for (int i = 0; i < count; ++i) {
+    if (!same_time(entries[i].head, state.head)) continue;
+    if (by_head && !same_place(*by_head, entries[i])) return nullptr;
+    by_head = &entries[i];
+  }
+  return by_head;
 }
 
 void write_entry(FILE* file, const PositionEntry& e) {
@@ -142,32 +147,60 @@ int check_data_folder() {
   return unlink(name.c_str()) == 0 ? 0 : ERR_DIR;
 }
 
-ResumeBy find_position(const PositionEntry& state, int64_t* offset) {
+int OpenLog::open() {
+  if (fd_ < 0) fd_ = ::open(kHitLogPath, O_RDONLY | O_CLOEXEC);
+  return fd_ < 0 ? ERR_LOG : 0;
+}
+
+void OpenLog::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool OpenLog::still_named() const {
+  struct stat opened, named;
+  return fd_ >= 0 && fstat(fd_, &opened) == 0 && stat(kHitLogPath, &named) == 0 && opened.st_dev == named.st_dev &&
+         opened.st_ino == named.st_ino;
+}
+
+namespace {
+
+// True when the log at `fd` holds what the entry recorded of its log (it is that log
+// or a copy of it) and reaches the entry's offset.
+bool holds_entry_log(const PositionEntry& entry, int fd) {
+  struct stat status;
+  uint64_t hash = 0;
+  return entry.offset > 0 && entry.log.length > 0 && fstat(fd, &status) == 0 && status.st_size >= entry.offset &&
+         hash_prefix(fd, entry.log.length, &hash) && hash == entry.log.hash;
+}
+
+}  // namespace
+
+ResumeBy find_position(LogPosition& position, int64_t* offset) {
   PositionEntry entries[kMaxEntries];
-  const int count = read_positions(entries);
-  const PositionEntry* entry = nullptr;
-  for (int i = 0; i < count; ++i) {
-    if (entries[i].state_inode == state.state_inode && same_time(entries[i].head, state.head)) entry = &entries[i];
-  }
+  bool exact = true;
+  const PositionEntry* entry = entry_of(position.state, entries, read_positions(entries), &exact);
   if (!entry) return ResumeBy::time;
   if (entry->offset == 0 || entry->log.length == 0) return ResumeBy::start;
-  int fd = open(kHitLogPath, O_RDONLY);
-  if (fd < 0) return ResumeBy::start;
-  struct stat status;
-  int32_t length = 0;
-  uint64_t hash = 0;
-  ResumeBy by = ResumeBy::start;
-  if (entry->log.length > 0 && fstat(fd, &status) == 0 && status.st_size >= entry->offset &&
-      hash_prefix(fd, entry->log.length, &length, &hash) && hash == entry->log.hash) {
-    // The same first line: the same log, unless it is another file (a log removed
-    // and written anew, whose first line happens to be the same, or a copy).
-    bool same_file = static_cast<uint64_t>(status.st_dev) == entry->log.device &&
-                     static_cast<uint64_t>(status.st_ino) == entry->log.inode;
-    by = same_file ? ResumeBy::offset : ResumeBy::time;
+  if (position.file.open() == 0 && holds_entry_log(*entry, position.file.fd())) {
+    *offset = entry->offset;
+    return ResumeBy::offset;
   }
-  close(fd);
-  if (by == ResumeBy::offset) *offset = entry->offset;
-  return by;
+  // Another log: the one the state's entry names was renamed away, or this state only
+  // shares its head with the entry of another (written by hand, say).
+  return exact ? ResumeBy::start : ResumeBy::time;
+}
+
+bool position_names(const PositionEntry& state, const char* path) {
+  PositionEntry entries[kMaxEntries];
+  bool exact = true;
+  const PositionEntry* entry = entry_of(state, entries, read_positions(entries), &exact);
+  if (!entry) return false;
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool names = holds_entry_log(*entry, fd);
+  ::close(fd);
+  return names;
 }
 
 int save_positions(LogPosition& position, const PositionEntry& next) {

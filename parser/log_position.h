@@ -10,10 +10,11 @@
 // at the first line it has not counted, whatever the lines' times say.
 constexpr const char* kPositionFilePath = "data/pos.log";
 
-// The hit log a position is in: its device and inode, and a hash of its first line
-// (with its line end, at most 20480 bytes), which a log that was removed or emptied
-// and written anew does not share. `length` 0 stands for any log (a position at its
-// start), -1 for none (the log was gone).
+// The hit log a position is in: its device and inode, and a hash of its first
+// `length` bytes (its first line in older position files; now all it held, up to
+// 20480 bytes), which another log does not share, while a copy of it (a restored
+// or moved data/) does. `length` 0 stands for any log (a position at its start), -1
+// for none (the log was gone).
 struct LogPrint {
   uint64_t device = 0;
   uint64_t inode = 0;
@@ -30,6 +31,27 @@ struct PositionEntry {
   LogPrint log;
 };
 
+// The hit log a run reads, held open from its first use to the end of the run, so
+// that every place recorded, and the removal, belong to the file read, whatever its
+// name leads to meanwhile (a log renamed away by a rotation).
+class OpenLog {
+ public:
+  OpenLog() = default;
+  ~OpenLog() { close(); }
+  OpenLog(const OpenLog&) = delete;
+  OpenLog& operator=(const OpenLog&) = delete;
+
+  // Opens the hit log unless it is open already: 0, or -6 when it cannot be opened.
+  int open();
+  void close();
+  int fd() const { return fd_; }
+  // True when the hit log's name still leads to the file open.
+  bool still_named() const;
+
+ private:
+  int fd_ = -1;
+};
+
 // The parser's place in the hit log during a run.
 struct LogPosition {
   int64_t line_start = 0;      // where the line in hand starts
@@ -38,21 +60,33 @@ struct LogPosition {
   PositionEntry state;         // that state file, and where its lines end in the log being read
   LogPrint log;                // the log being read, once known
   bool log_known = false;
+  OpenLog file;                // the log being read
+  // The state's place was not found (its entry in the position file was lost), so
+  // the lines before the first one not older than the saved time were passed over.
+  bool place_lost = false;
+  int64_t lines_passed_over = 0;
 };
 
 // Makes and removes a temporary file in data/, before anything is changed: 0;
 // -11 when the folder refuses new files; -4 when it fails otherwise.
 int check_data_folder();
 
-// How the run is to find its first line: at the state's saved offset (the same log,
-// at least that long), from the start (another log, or none), or by the lines'
-// times (no position applies: no entry for the state, a damaged position file, or a
-// log with the same first line that is another file).
+// How the run is to find its first line: at the state's saved offset (the same log
+// or a copy of it, at least that long), from the start (another log, or none), or
+// by the lines' times (no entry for the state: the position file is missing or
+// damaged, or two entries fit a state that was copied).
 enum class ResumeBy { offset, start, time };
 
-// Looks the state file up in the position file and the hit log up against the
-// entry; sets `offset` for ResumeBy::offset.
-ResumeBy find_position(const PositionEntry& state, int64_t* offset);
+// Looks the state file up in the position file (by its inode and head; by its head
+// alone after a copy, which gives every file a new inode) and the run's hit log up
+// against the entry; sets `offset` for ResumeBy::offset. A log the entry names is
+// never gone (it is renamed aside before the entry changes to its start, and removed
+// only after), so a log that holds what the entry recorded of it is that log.
+ResumeBy find_position(LogPosition& position, int64_t* offset);
+
+// True when the state's entry in the position file names the log at `path` (a log
+// renamed aside on its way out).
+bool position_names(const PositionEntry& state, const char* path);
 
 // Writes the position file with the state file on disk (when there is one) and the
 // one about to replace it, so that a run stopped between the two writes still finds

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <algorithm>
 #include <new>
 
 #include "core/errors.h"
@@ -22,21 +23,6 @@
 namespace {
 
 constexpr int64_t kProgressEvery = 20000;
-
-// Closes the descriptor on every road out.
-class InputFile {
- public:
-  explicit InputFile(const char* path) : fd_(open(path, O_RDONLY)) {}
-  ~InputFile() {
-    if (fd_ >= 0) close(fd_);
-  }
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // One read, repeated when a signal interrupts it; -1 on failure.
 ssize_t read_some(int fd, char* into, size_t bytes) {
@@ -72,22 +58,22 @@ int take_line(LogParser& parser, char* line, LineCounter count_line) {
 }  // namespace
 
 int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line) {
-  InputFile log(kHitLogPath);
-  if (log.fd() < 0) return ERR_LOG;
-  int64_t size = size_of(log.fd());
+  LogPosition& position = parser.position;
+  if (position.file.open() != 0) return ERR_LOG;
+  const int fd = position.file.fd();
+  int64_t size = size_of(fd);
   if (offset < 0) offset = 0;
   if (offset > size) offset = size;
   parser.bytes_to_read = static_cast<double>(size - offset);
-  if (lseek(log.fd(), static_cast<off_t>(offset), SEEK_SET) < 0) return ERR_LOG;
+  if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return ERR_LOG;
 
   char* buffer = line_buffer;
   const int capacity = line_buffer_size();
   int carry = 0;          // unfinished line at the start of the buffer
   bool skipping = false;  // inside a line too long for the buffer, dropped up to its end
   int64_t read_to = offset;  // the log's offset of the end of the bytes in the buffer
-  LogPosition& position = parser.position;
   for (;;) {
-    ssize_t n = read_some(log.fd(), buffer + carry, static_cast<size_t>(capacity - carry));
+    ssize_t n = read_some(fd, buffer + carry, static_cast<size_t>(capacity - carry));
     if (n < 0) return ERR_LOG;
     if (n == 0) {
       position.read_end = read_to;
@@ -143,18 +129,57 @@ int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line) {
 
 namespace {
 
+// The lines that end before the offset of the log.
+int64_t lines_before(int fd, int64_t offset) {
+  int64_t lines = 0;
+  for (int64_t at = 0; at < offset;) {
+    const int64_t want = offset - at < line_buffer_size() ? offset - at : line_buffer_size();
+    ssize_t n = read_some_at(fd, line_buffer, static_cast<size_t>(want), at);
+    if (n <= 0) break;
+    lines += std::count(line_buffer, line_buffer + n, '\n');
+    at += n;
+  }
+  return lines;
+}
+
 // Where this run's first line is: the state file's position when it applies, else
-// the first line not older than the saved time. 0 or the search's -6.
+// the first line not older than the saved time, which passes over the lines before
+// as counted: that is reported. 0 or the search's -6.
 int find_first_line(LogParser& parser, int64_t* offset) {
   *offset = 0;
   LogPosition& position = parser.position;
   if (!position.state_on_disk) return 0;
-  if (find_position(position.state, offset) == ResumeBy::time) {
+  if (find_position(position, offset) == ResumeBy::time) {
     int result = find_resume_offset(parser, position.state.head, offset);
     if (result != 0) return result;
+    position.place_lost = true;
+    position.lines_passed_over = lines_before(position.file.fd(), *offset);
+    append_error_log(ERR_POS, "PRSR");
   }
   // From here on the state's entry stands for this log.
   position.state.offset = *offset;
+  return 0;
+}
+
+// Saves that the state's lines end at the start of whatever log comes next. 0 or -4.
+int save_start(LogPosition& position) {
+  if (!position.state_on_disk) return 0;
+  PositionEntry state = position.state;
+  state.offset = 0;
+  int result = save_positions(position, state);
+  if (result == 0) position.state = state;
+  return result;
+}
+
+// A run stopped after renaming its counted log aside leaves the removal to the next:
+// the position goes to the start first (when it still names that log), then the
+// file. 0, or -4 when the position cannot be saved: then nothing is read.
+int finish_removal(LogPosition& position) {
+  if (access(kParsedLogPath, F_OK) != 0) return 0;
+  if (position.state_on_disk && position_names(position.state, kParsedLogPath) && save_start(position) != 0) {
+    return ERR_FIL;
+  }
+  std::remove(kParsedLogPath);  // should it stay, the position no longer names it
   return 0;
 }
 
@@ -172,6 +197,8 @@ int parse_log(LogParser& parser) {
   if (!parser.visitors) return ERR_MEM;
   result = load_state(parser);
   if (result != 0) return result == ERR_TMP ? ERR_TMP : ERR_FIL;
+  result = finish_removal(parser.position);
+  if (result != 0) return result;
   // The time of the state's last counted line: its saved time less the second the
   // close added (a short state's time is its first line's own, or a second later).
   if (parser.position.state_on_disk && parser.line_time.second > 0) parser.line_time.second -= 1;
@@ -186,21 +213,30 @@ int parse_log(LogParser& parser) {
 }
 
 int remove_hit_log(LogParser& parser, int* cause) {
-  int result = 0;
-  if (std::remove(kHitLogPath) != 0 && errno != ENOENT) {
-    if (cause) *cause = errno;
-    // A log that cannot be removed is emptied instead, which the tracker, held off
-    // until now, appends to again.
-    if (truncate(kHitLogPath, 0) != 0) result = ERR_RMV;
-  }
   LogPosition& position = parser.position;
-  if (result == 0 && position.state_on_disk) {
-    // The next run reads whatever log it finds from its start. Should this not be
-    // written, the log's print tells a new log from the old one all the same.
-    PositionEntry state = position.state;
-    state.offset = 0;
-    if (save_positions(position, state) == 0) position.state = state;
+  int result = 0;
+  if (!position.file.still_named()) {
+    // Renamed away while it was read (a rotation): every line of it is counted, and
+    // the log under its name now is another, read from its start.
+    save_start(position);
+  } else if (std::rename(kHitLogPath, kParsedLogPath) == 0) {
+    // Should the start not be saved, the next run does it before it reads.
+    if (save_start(position) == 0) std::remove(kParsedLogPath);
+  } else if (errno == ENOENT) {
+    save_start(position);  // gone meanwhile
+  } else {
+    if (cause) *cause = errno;
+    // A log that cannot be renamed (another user's, in a folder that keeps files to
+    // their owner) is emptied instead, which the tracker, held off until now, appends
+    // to again. Should the start not be saved, the log's print tells the new lines
+    // from those counted.
+    if (truncate(kHitLogPath, 0) == 0) {
+      save_start(position);
+    } else {
+      result = ERR_RMV;
+    }
   }
+  position.file.close();
   // The position saved with the state covers every line read: lines the tracker
   // appends from now on are read by the next run, wherever they are stamped.
   parser.tracker_lock.release();
@@ -306,10 +342,10 @@ class LogProbe {
 
 int find_resume_offset(LogParser& parser, const LineTime& saved, int64_t* offset) {
   *offset = 0;
-  InputFile log(kHitLogPath);
-  if (log.fd() < 0) return ERR_LOG;
-  int64_t size = size_of(log.fd());
-  LogProbe probe(log.fd(), size);
+  if (parser.position.file.open() != 0) return ERR_LOG;
+  const int fd = parser.position.file.fd();
+  int64_t size = size_of(fd);
+  LogProbe probe(fd, size);
   // Every line before lo is older than the saved time or cannot be compared; every
   // line from hi up to `found` cannot be compared, and the line at `found` (or the end
   // of the log) is not older. Each probe narrows [lo, hi], so the search ends.

@@ -12,6 +12,8 @@ struct LogParser;
 // The hit log the tracker appends to, and the tracker's lock on it.
 constexpr const char* kHitLogPath = "data/qmy.log";
 constexpr const char* kTrackerLockPath = "data/stt.lck";
+// Where a counted hit log is renamed on its way out, before it is removed.
+constexpr const char* kParsedLogPath = "data/qmy.log.parsed";
 
 // Accounts one hit line: called for every line that split into fields with a date and
 // time in range, with the parser's `values` pointing into it. 0, or a negative code
@@ -20,12 +22,14 @@ using LineCounter = int (*)(LogParser& parser);
 
 // The run's reading: checks that data/ takes new files, makes the visitor table (by
 // address when the format has one, else by host name), restores the unfinished day,
-// finds where the unread lines begin (by the saved position, else by the saved
-// time), counts every line from there, closes the day (not when no line was
-// counted) and writes the completion page. 0; -11 when data/ takes no new files;
-// -8 when the visitor table cannot be made; -13 when the state file is damaged, -4
-// when it cannot be loaded; or the error of the search, the reading, the counting or
-// the day close.
+// finishes the removal of a log that a stopped run left renamed aside, finds where
+// the unread lines begin (by the saved position, else by the saved time, which is
+// noted in the error log and on the completion page), counts every line from there,
+// closes the day (not when no line was counted) and writes the completion page. 0;
+// -11 when data/ takes no new files; -8 when the visitor table cannot be made; -13
+// when the state file is damaged, -4 when it cannot be loaded or the position file
+// not written; or the error of the search, the reading, the counting or the day
+// close.
 int parse_log(LogParser& parser);
 
 // Reads the hit log from the byte offset to its end through the shared line buffer,
@@ -40,11 +44,14 @@ int parse_log(LogParser& parser);
 // cannot be taken; or the counter's code.
 int read_hit_log(LogParser& parser, int64_t offset, LineCounter count_line);
 
-// Removes the hit log after a successful run (empties it where it cannot be
-// removed), saves that the next run reads a log from its start, then lets the
-// tracker go on. 0, or -12 when the log can be neither removed nor emptied (`cause`,
-// when given, then holds the removal's errno): the saved position keeps its lines
-// from being counted again.
+// Removes the hit log read after a successful run, then lets the tracker go on. The
+// log is renamed aside, the position saved as the start of the next log, and only
+// then is the file removed, so that the saved position never names a log that is
+// gone (whose inode and first line a new log may get). A log whose name leads
+// elsewhere by now (renamed away by a rotation) is not touched, nor the new one
+// under its name. A log that cannot be renamed is emptied instead. 0, or -12 when
+// the log can be neither renamed nor emptied (`cause`, when given, then holds the
+// rename's errno): the saved position keeps its lines from being counted again.
 int remove_hit_log(LogParser& parser, int* cause = nullptr);
 
 // The offset of the first line of the hit log whose time is not older than the saved

@@ -121,6 +121,11 @@ int write_progress_page(LogParser& parser, bool running, time_t now) {
   std::fprintf(page, "</td></tr>\n</table>\n");
   std::fprintf(page, "</td></tr>\n</table>\n");
   std::fprintf(page, "<h2>%i%% completed</h2>\n", percent);
+  if (!running && parser.position.place_lost) {
+    std::fprintf(page, "<u>Note</u>: %s ", error_message(ERR_POS));
+    fprint_number(page, whole(static_cast<double>(parser.position.lines_passed_over)));
+    std::fprintf(page, " lines were passed over as already counted.<br>\n");
+  }
   if (running) {
     std::fprintf(page, "<u>Note</u>: This page will refresh automatically every 3 seconds.\n");
   } else {

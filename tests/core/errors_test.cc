@@ -25,7 +25,8 @@ TEST(ErrorTable, NamesOfEveryCode) {
   EXPECT_STREQ(error_name(ERR_DIR), "ERR_DIR");
   EXPECT_STREQ(error_name(ERR_RMV), "ERR_RMV");
   EXPECT_STREQ(error_name(ERR_TMP), "ERR_TMP");
-  for (int code : {0, 1, -1, -2, -14, -1000}) {
+  EXPECT_STREQ(error_name(ERR_POS), "ERR_POS");
+  for (int code : {0, 1, -1, -2, -15, -1000}) {
     EXPECT_STREQ(error_name(code), "") << code;
     EXPECT_STREQ(error_message(code), "") << code;
   }

@@ -169,8 +169,7 @@ TEST_F(StatusPage, CompletionPage) {
   parser.bytes_read = 10 * 1024 * 1024;
   parser.bytes_to_read = 999;  // whatever the figures: 100% and a full bar
   ASSERT_EQ(write_progress_page(parser, false, today.now + 4), 0);
-  EXPECT_EQ(ScratchDir::read("status.html"),
-            "<html>\n<head>\n<meta http-equiv=pragma content=no-cache>\n"
+  std::string page = "<html>\n<head>\n<meta http-equiv=pragma content=no-cache>\n"
             "<link rel=stylesheet type=text/css href=styles.css>\n<title>Finished parsing log file</title>\n"
             "</head>\n<body bgcolor=#efefef text=#000000 link=#0000ff vlink=#0000b4>\n"
             "<table width=100% height=100%>\n<tr align=center valign=center><td>\n"
@@ -179,7 +178,15 @@ TEST_F(StatusPage, CompletionPage) {
                 "<tr>\n<td width=350 bgcolor=#ffd400 align=right>&nbsp;</td>\n</tr>\n</table>\n"
                 "</td></tr>\n</table>\n</td></tr>\n</table>\n<h2>100% completed</h2>\n"
                 "<a href=# onClick=\"window.close()\"><b>close window</b></a>\n"
-                "</td></tr>\n</table>\n</body>\n</html>\n");
+                "</td></tr>\n</table>\n</body>\n</html>\n";
+  EXPECT_EQ(ScratchDir::read("status.html"), page);
+  // A place in the log that was lost is noted above the close link.
+  parser.position.place_lost = true;
+  parser.position.lines_passed_over = 1063;
+  ASSERT_EQ(write_progress_page(parser, false, today.now + 4), 0);
+  const std::string note = std::string("<u>Note</u>: ") + error_message(ERR_POS) +
+                           " 1,063 lines were passed over as already counted.<br>\n";
+  EXPECT_EQ(ScratchDir::read("status.html"), page.insert(page.find("<a href=#"), note));
 }
 
 TEST_F(StatusPage, RunningPage) {

@@ -125,7 +125,9 @@ TEST(Concurrency, TrackersAndParsesAtOnceCountEveryHitOnce) {
             << " parser runs (" << empty_logs << " found no hit log), " << counted(box).hits << " hits counted, in " << took.count() << " ms\n";
 }
 
-TEST(Concurrency, TrackersWhileParsesAreKilledAtRandom) {
+// Waves of trackers, each with a parse killed at a random moment; `moved`: data/
+// copied after every wave (a restore, a new disk), and parses left more time to end.
+void parses_killed_at_random(bool moved) {
   CgiSandbox box;
   install(box);
   const int kWaves = 15;
@@ -137,16 +139,21 @@ TEST(Concurrency, TrackersWhileParsesAreKilledAtRandom) {
     for (int k = 0; k < kPerWave; ++k) trackers.push_back(box.start(kTracker, hit(wave * kPerWave + k)));
     pid_t parser = box.start(kParser, {});
     seed = seed * 1103515245u + 12345u;
-    usleep((seed >> 16) % 40000);
+    usleep((seed >> 16) % (moved ? 400000 : 40000));
     kill(parser, SIGKILL);
     if (CgiSandbox::finish(parser) == -1) ++killed;
     for (pid_t pid : trackers) EXPECT_EQ(CgiSandbox::finish(pid), 0);
+    if (moved) copy_in_place(box.path("data"));
   }
   for (int run = 0; run < 2; ++run) box.run(kParser, {});
   expect_each_once(box, kWaves * kPerWave);
-  std::cout << "concurrency: " << kWaves * kPerWave << " tracker processes, " << killed << " of " << kWaves
-            << " parses killed, " << counted(box).hits << " hits counted\n";
+  std::cout << "concurrency" << (moved ? " (data/ copied after every wave)" : "") << ": " << kWaves * kPerWave
+            << " tracker processes, " << killed << " of " << kWaves << " parses killed, " << counted(box).hits
+            << " hits counted\n";
 }
+
+TEST(Concurrency, TrackersWhileParsesAreKilledAtRandom) { parses_killed_at_random(false); }
+TEST(Concurrency, TrackersWhileParsesAreKilledAtRandomAndDataCopied) { parses_killed_at_random(true); }
 
 // The environment of a program whose clock (libfaketime's) reads the second given
 // now, and goes on from there, in the time zone given.

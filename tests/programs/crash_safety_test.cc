@@ -1,6 +1,7 @@
 // A parse killed at any moment and run again ends with the statistics of a parse that
 // was never interrupted, and leaves no temporary file behind.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,6 +63,36 @@ std::string hit_log(int from_day, int to_day, int per_day, uint32_t seed, int fi
     }
   }
   return log;
+}
+
+// `count` hits of the log's last visitor, one a second from `from` seconds after its
+// last line (0: within the last counted second).
+std::string later_hits(const std::string& log, int from, int count) {
+  const std::string last = log.substr(log.rfind('\n', log.size() - 2) + 1);
+  const int t = std::stoi(last.substr(11, 2)) * 3600 + std::stoi(last.substr(14, 2)) * 60 + std::stoi(last.substr(17, 2));
+  std::string hits;
+  for (int s = t + from; s < t + from + count; ++s) {
+    char stamp[16];
+    std::snprintf(stamp, sizeof stamp, "%2.2i:%2.2i:%2.2i", s / 3600, s / 60 % 60, s % 60);
+    hits += last.substr(0, 11) + stamp + last.substr(19);
+  }
+  return hits;
+}
+
+// The position file as the parser wrote it when it printed only the log's first
+// line: the box's state and log, with every line of `log` counted.
+std::string first_line_positions(const CgiSandbox& box, const std::string& log) {
+  struct stat state = {}, hit_log = {};
+  stat(box.path("data/tmp.log").c_str(), &state);
+  stat(box.path("data/qmy.log").c_str(), &hit_log);
+  const std::string head = box.read_file("data/tmp.log"), first = log.substr(0, log.find('\n') + 1);
+  unsigned long long hash = 0xcbf29ce484222325ULL;  // FNV-1a
+  for (unsigned char c : first) hash = (hash ^ c) * 0x100000001b3ULL;
+  char entry[256];
+  std::snprintf(entry, sizeof entry, "POS 1\n%ju %s %zu %ju %ju %zu %llx\nEND\n", static_cast<uintmax_t>(state.st_ino),
+                head.substr(4, head.find('\n') - 4).c_str(), log.size(), static_cast<uintmax_t>(hit_log.st_dev),
+                static_cast<uintmax_t>(hit_log.st_ino), first.size(), hash);
+  return entry;
 }
 
 void install(const CgiSandbox& box) {
@@ -156,6 +187,15 @@ class CrashSafety : public ::testing::Test {
     ASSERT_TRUE(strays(box).empty());
   }
 
+  // The statistics of one uninterrupted run over the log, from the start's state.
+  Files parsed_whole(const std::string& log) {
+    CgiSandbox whole;
+    restore(whole, start);
+    whole.write_file("data/qmy.log", log);
+    EXPECT_EQ(whole.run(kParser, {}).exit_status, 0);
+    return statistics_of(whole);
+  }
+
   // Runs the parser again to its end, then compares with the uninterrupted run.
   void rerun_and_compare(CgiSandbox& box, const std::string& trial) {
     EXPECT_EQ(box.run(kParser, {}).exit_status, 0) << trial;
@@ -185,13 +225,16 @@ TEST_F(CrashSafety, KilledBeforeAndAfterEveryWriteStep) {
   }
   // The check that data/ takes new files, three day closes (a day file, an append, a
   // position and a short state file each), the position and the full state file, the
-  // completion page, the removal of the hit log and the position after it.
-  ASSERT_EQ(steps.size(), 18u);
+  // completion page, the hit log renamed aside, the position after it and the removal.
+  ASSERT_EQ(steps.size(), 19u);
   int left_temporaries = 0;
   const int points = 2 * static_cast<int>(steps.size());
-  for (int point = 1; point <= points; ++point) {
+  // Each point twice: the rerun in place, then in data/ copied (new inodes).
+  for (int kill = 1; kill <= 2 * points; ++kill) {
+    const int point = (kill - 1) % points + 1;
     const std::string trial = "kill at point " + std::to_string(point) + " (" +
-                              (point % 2 ? "before " : "after ") + steps[(point - 1) / 2] + ")";
+                              (point % 2 ? "before " : "after ") + steps[(point - 1) / 2] + ")" +
+                              (kill > points ? ", copied" : "");
     CgiSandbox box;
     restore(box, start);
     CgiEnv env;
@@ -199,9 +242,10 @@ TEST_F(CrashSafety, KilledBeforeAndAfterEveryWriteStep) {
     env["QM_KILL_AT"] = std::to_string(point);
     ASSERT_EQ(box.run(kParser, env).exit_status, -1) << trial;  // killed
     if (!strays(box).empty()) ++left_temporaries;
+    if (kill > points) copy_in_place(box.path("data"));
     rerun_and_compare(box, trial);
   }
-  std::cout << "crash safety: " << steps.size() << " write steps, " << points << " deterministic kills, "
+  std::cout << "crash safety: " << steps.size() << " write steps, " << 2 * points << " deterministic kills, "
             << left_temporaries << " left temporary files, "
             << (HasFailure() ? "some reruns differ" : "all reruns equal") << "\n";
 }
@@ -210,30 +254,70 @@ TEST_F(CrashSafety, KilledInARowBeforeTheLogIsRemoved) {
   // Each run is killed once its state is saved, before the log goes; the tracker goes
   // on appending hits within the last counted second and the seconds after it.
   const std::string log = start.at("data/qmy.log");
-  const std::string last = log.substr(log.rfind('\n', log.size() - 2) + 1);
-  auto seconds_later = [&last](int seconds) {  // the last line stamped later
-    int t = std::stoi(last.substr(11, 2)) * 3600 + std::stoi(last.substr(14, 2)) * 60 + std::stoi(last.substr(17, 2));
-    char stamp[16];
-    t += seconds;
-    std::snprintf(stamp, sizeof stamp, "%2.2i:%2.2i:%2.2i", t / 3600, t / 60 % 60, t % 60);
-    return last.substr(0, 11) + stamp + last.substr(19);
-  };
-  const std::string appended[] = {last, seconds_later(1), seconds_later(2)};
   CgiSandbox box;
   restore(box, start);
   CgiEnv kill_before_removal;
   preload_step_hooks(kill_before_removal);
-  kill_before_removal["QM_KILL_BEFORE"] = "remove data/qmy.log";
+  kill_before_removal["QM_KILL_BEFORE"] = "rename data/qmy.log ";
   for (int run = 0; run < 4; ++run) {
     ASSERT_EQ(box.run(kParser, kill_before_removal).exit_status, -1) << run;
-    if (run < 3) box.write_file("data/qmy.log", box.read_file("data/qmy.log") + appended[run]);
+    if (run < 3) box.write_file("data/qmy.log", box.read_file("data/qmy.log") + later_hits(log, run, 1));
   }
-  CgiSandbox whole;
-  restore(whole, start);
-  whole.write_file("data/qmy.log", log + appended[0] + appended[1] + appended[2]);
-  ASSERT_EQ(whole.run(kParser, {}).exit_status, 0);
-  expected = statistics_of(whole);
+  expected = parsed_whole(log + later_hits(log, 0, 3));
   rerun_and_compare(box, "killed in a row");
+}
+
+// What an owner's machine does to the log and data/ around a run: a rotation while
+// it runs, a copy of data/ (new inodes), a new log that begins like the old one, a
+// position file deleted or of the earlier form. Every hit counts once, or the loss is
+// reported.
+TEST_F(CrashSafety, LogRotatedCopiedRenewedOrItsPlaceLost) {
+  const std::string log = start.at("data/qmy.log");
+  // Hits after the log's, two in its last counted second, and more than its length.
+  const std::string more = later_hits(log, 1, static_cast<int>(log.size() / 50));
+  const std::string added = later_hits(log, 0, 1) + later_hits(log, 0, 1) + more;
+  const std::string renewed = log.substr(0, log.find('\n') + 1) + more;  // begins like the old log
+  enum Then { rotated, copy, renew, lose_place, earlier_form };
+  const std::string aside = "rename data/qmy.log ";
+  const struct Row {
+    CgiEnv hooks;
+    Then then;
+  } rows[] = {
+      {{{"QM_ROTATE_BEFORE", "append"}}, rotated},
+      {{{"QM_ROTATE_BEFORE", "append"}, {"QM_KILL_BEFORE", "status.html"}}, rotated},
+      {{{"QM_KILL_BEFORE", aside}}, copy},      {{{"QM_KILL_AT", "34"}}, copy},  // after the log went aside
+      {{{"QM_KILL_AT", "33"}}, renew},          {{{"QM_KILL_AT", "34"}}, renew},
+      {{{"QM_KILL_AT", "36"}}, renew},          {{{"QM_KILL_BEFORE", aside}}, lose_place},
+      {{{"QM_KILL_BEFORE", aside}}, earlier_form},
+  };
+  for (const Row& row : rows) {
+    const std::string what = "row " + std::to_string(&row - rows);
+    CgiSandbox box;
+    restore(box, start);
+    CgiEnv env = row.hooks;
+    preload_step_hooks(env);
+    env["QM_ROTATE_LOG"] = added;
+    ASSERT_EQ(box.run(kParser, env).exit_status, env.count("QM_KILL_AT") || env.count("QM_KILL_BEFORE") ? -1 : 0);
+    expected = parsed_whole(log + (row.then == renew ? renewed : added));
+    if (row.then == rotated) {
+      EXPECT_EQ(box.read_file("data/qmy.log"), added) << what;  // the new log is left alone
+      std::remove(box.path("data/qmy.log.1").c_str());          // the owner's archive
+    } else {
+      box.write_file("data/qmy.log", row.then == renew ? renewed : box.read_file("data/qmy.log") + added);
+    }
+    if (row.then == earlier_form) box.write_file("data/pos.log", first_line_positions(box, log));
+    if (row.then == copy || row.then == earlier_form) copy_in_place(box.path("data"));
+    if (row.then != lose_place) {
+      rerun_and_compare(box, what);
+      continue;
+    }
+    std::remove(box.path("data/pos.log").c_str());
+    EXPECT_EQ(box.run(kParser, {}).exit_status, 0);
+    EXPECT_NE(box.read_file("data/err.log").find(" ERR_POS PRSR na na\n"), std::string::npos);
+    const std::string passed = std::to_string(std::count(log.begin(), log.end(), '\n') + 2);
+    EXPECT_NE(box.read_file("status.html").find(" " + passed + " lines were passed over as already counted."),
+              std::string::npos);
+  }
 }
 
 TEST_F(CrashSafety, KilledAtRandomMoments) {

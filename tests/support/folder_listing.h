@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 
+#include <cstdlib>
 #include <set>
 #include <string>
 
@@ -17,6 +18,14 @@ inline std::set<std::string> names_in(const std::string& folder) {
     closedir(dir);
   }
   return names;
+}
+
+// Replaces every file of the folder by a copy of itself, as `cp -a` to another disk and
+// back, or a restore, would: the same names and contents, new inodes.
+inline void copy_in_place(const std::string& folder) {
+  const std::string command = "cp -a '" + folder + "' '" + folder + ".copy' && rm -rf '" + folder + "' && mv '" +
+                              folder + ".copy' '" + folder + "'";
+  if (std::system(command.c_str()) != 0) std::abort();
 }
 
 #endif

@@ -6,6 +6,9 @@
 // - kills the process (SIGKILL) at point QM_KILL_AT: point 2k-1 is just before step
 //   k, point 2k just after it; or just before the first step whose line (as
 //   QM_STEPS_LOG has it) holds the text QM_KILL_BEFORE;
+// - rotates the hit log just before the first step whose line holds the text
+//   QM_ROTATE_BEFORE: renames data/qmy.log to data/qmy.log.1 and begins a new
+//   data/qmy.log holding QM_ROTATE_LOG, as a rotation and the trackers after it would;
 // - answers every reverse name lookup with the name "looked-up.example", after
 //   creating the file QM_LOOKUP_MARK (which shows when the lookup was made);
 // - makes every other write to a settings file (a name ending in ".cfg") wait
@@ -63,12 +66,26 @@ void at_point(long point) {
   }
 }
 
+void rotate_log() {
+  static bool rotated = false;
+  if (rotated) return;
+  rotated = true;
+  syscall(SYS_renameat, AT_FDCWD, "data/qmy.log", AT_FDCWD, "data/qmy.log.1");
+  const char* content = std::getenv("QM_ROTATE_LOG");
+  int fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, "data/qmy.log", O_WRONLY | O_CREAT | O_EXCL, 0644));
+  if (fd < 0) return;
+  if (content) syscall(SYS_write, fd, content, std::strlen(content));
+  syscall(SYS_close, fd);
+}
+
 void before_step(const char* what, const char* a, const char* b) {
-  const char* text = std::getenv("QM_KILL_BEFORE");
-  if (!text) return;
+  const char* kill_text = std::getenv("QM_KILL_BEFORE");
+  const char* rotate_text = std::getenv("QM_ROTATE_BEFORE");
+  if (!kill_text && !rotate_text) return;
   char line[1024];
   std::snprintf(line, sizeof line, "%s %s %s", what, a, b ? b : "");
-  if (std::strstr(line, text)) kill(getpid(), SIGKILL);
+  if (rotate_text && std::strstr(line, rotate_text)) rotate_log();
+  if (kill_text && std::strstr(line, kill_text)) kill(getpid(), SIGKILL);
 }
 
 // Around one step: the point before it, the step, the point after it.
