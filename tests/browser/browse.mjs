@@ -33,12 +33,18 @@ context.on('requestfailed', (request) => failures.push(`failed ${request.url()}`
 // The rows of the report tables as arrays of cell texts.
 const rows = (page) => page.$$eval('tr.dat', (trs) => trs.map((tr) => [...tr.cells].map((td) => td.innerText.trim())));
 const row = (all, label) => all.find((cells) => cells.some((text) => text === label));
+// The links that open another site in a window of their own and would give it a hold
+// on this page (window.opener); with the count of such links.
+const openers = (page) => page.$$eval('a[target]', (links) => {
+  const outside = links.filter((a) => a.href.startsWith('http') && new URL(a.href).origin !== location.origin);
+  return [outside.length, outside.filter((a) => !/\bnoopener\b/.test(a.rel)).map((a) => a.outerHTML)];
+});
 
 try {
   const page = context.pages()[0] ?? (await context.newPage());
 
-  // A visitor: the home page, then two pages through the site's links.
-  await page.goto(`${site}/`);
+  // A visitor from another site: the home page, then two pages through the site's links.
+  await page.goto(`${site}/`, { referer: 'http://www.example-blog.net/tools.html' });
   for (const link of ['Products', 'About']) {
     await Promise.all([page.waitForEvent('load'), page.click(`nav >> text=${link}`)]);
   }
@@ -75,6 +81,9 @@ try {
   assert.equal(row(all, 'Page Views').at(-1), '3');
   for (const path of ['/', '/products.html', '/about.html']) assert.ok(row(all, path), `no row of ${path}`);
   assert.ok(text.includes('Visitor\'s Paths'), 'no paths section');
+  const [outside, exposed] = await openers(page);
+  assert.ok(outside >= 2, 'no links to the referring site');
+  assert.deepEqual(exposed, [], 'outside links that keep their opener');
   await page.screenshot({ path: `${shots}/report-current-day.png`, fullPage: true });
 
   // A custom frame: today as the ending date, the starting date left at M/D/Y.

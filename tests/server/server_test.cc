@@ -329,9 +329,17 @@ TEST(WebServer, EveryStaticFileThePagesNameIsInstalled) {
 
   const std::regex reference(R"re((?:src|href|url)=(?:"([^"]*)"|([^ >"]+)))re", std::regex::icase);
   const std::regex help_code(R"(help\('([A-Z]{3})'\))");
+  // A link that opens another site in a window of its own gives it no hold on the page.
+  const std::string outside = R"re(href="?http://(?!127\.0\.0\.1:))re";
+  const std::regex outside_window("<a [^>]*(?:target=[^>]*" + outside + "|" + outside + "[^>]*target=)[^>]*>");
+  int outside_links = 0;
   std::set<std::string> files, codes;
   for (const Page& page : pages) {
     ASSERT_FALSE(page.body.empty()) << page.name;
+    for (std::sregex_iterator it(page.body.begin(), page.body.end(), outside_window), end; it != end; ++it) {
+      EXPECT_NE(it->str().find(" rel=\"noopener noreferrer\""), std::string::npos) << page.name << ": " << it->str();
+      ++outside_links;
+    }
     const std::string folder = page.url.substr(0, page.url.rfind('/') + 1);
     for (std::sregex_iterator it(page.body.begin(), page.body.end(), reference), end; it != end; ++it) {
       std::string target = (*it)[1].matched ? (*it)[1].str() : (*it)[2].str();
@@ -360,6 +368,7 @@ TEST(WebServer, EveryStaticFileThePagesNameIsInstalled) {
     ++checked;
   }
   EXPECT_GE(checked, 20);
+  EXPECT_GE(outside_links, 4);
   const std::string help = served.get("/quillmoray/help.html").body;
   EXPECT_GE(codes.size(), 19u);
   // The sections that the tracker's hit lines never fill (status codes, file types,
