@@ -111,7 +111,8 @@ HttpResponse http_request(int port, const HttpRequest& request) {
   }
   text += "Connection: close\r\n\r\n" + request.body;
   for (std::size_t sent = 0; sent < text.size();) {
-    ssize_t n = write(fd, text.data() + sent, text.size() - sent);
+    // A server may refuse a large body and close before it is all sent: no SIGPIPE.
+    ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
     if (n <= 0) break;
     sent += static_cast<std::size_t>(n);
   }
