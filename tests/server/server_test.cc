@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -299,6 +300,82 @@ TEST(WebServer, TheWebServersUserCanWriteOnlyWhatTheProgramsWrite) {
   EXPECT_EQ(prefix.st_mode & 07777, 0711u);
   EXPECT_EQ(data_folder.st_mode & 07777, 0700u);
   EXPECT_EQ(data_folder.st_uid, user->pw_uid);
+}
+
+// Everything under the folder, as lstat sees it, with a hash of each file's content.
+std::map<std::string, std::string> snapshot(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    struct stat s;
+    if (lstat(entry.path().c_str(), &s) != 0) continue;
+    std::string& seen = entries[entry.path().string()];
+    seen = std::to_string(s.st_mode) + " " + std::to_string(s.st_uid) + ":" + std::to_string(s.st_gid) + " " +
+           std::to_string(s.st_mtim.tv_sec) + "." + std::to_string(s.st_mtim.tv_nsec);
+    if (S_ISREG(s.st_mode)) seen += " " + std::to_string(std::hash<std::string>{}(file_text(entry.path().string())));
+  }
+  return entries;
+}
+
+// An owner opens a folder of the installation to the web server's user, who puts a
+// link to root's file where the install step or the demo site writes: the rerun is
+// refused with the fix before it changes anything, and the file is left alone.
+TEST(WebServer, LinksInAFolderOpenToTheWebServersUserAreRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root gives the folders to the web server's user";
+  ServedInstallation served;
+  START_SERVED(served);
+  passwd* user = getpwnam(served.web_user().c_str());
+  ASSERT_NE(user, nullptr);
+  const std::string root = served.prefix(), secret = root + "/secret";
+  std::ofstream(secret) << "secret\n";
+  ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+  const std::string demo_site = "bash " + std::string(QM_SOURCE_DIR) + "/scripts/demo-site.sh " + root + "/www x";
+  struct Plant {
+    const char* open;  // the folder the owner opens, with its mode
+    mode_t mode;
+    const char* link;  // the link the web server's user puts there (in place of what is there)
+    bool demo_site;    // the demo site's pages are written, not the installation
+  } plants[] = {
+      {"/www/quillmoray", 0775, "/www/quillmoray/tracker.cgi.new", false},
+      {"/www/quillmoray", 01775, "/www/quillmoray/zz.html", false},
+      {"/www/quillmoray", 0775, "/www/quillmoray/config.cfg", false},
+      {"/www/quillmoray/imgs", 01775, "/www/quillmoray/imgs/i.gif.new", false},
+      {"/lighttpd", 0775, "/lighttpd/server.conf", false},
+      {"/lighttpd", 0775, "/lighttpd/quillmoray.conf.new", false},
+      {"/apache", 0777, "/apache/quillmoray.conf", false},
+      {"/www", 0775, "/www/quillmoray", false},
+      {"", 01777, "/apache", false},
+      {"/www", 01775, "/www/index.html", true},
+  };
+  for (const Plant& plant : plants) {
+    const std::string open = root + plant.open, link = root + plant.link;
+    ASSERT_EQ(chown(open.c_str(), 0, user->pw_gid) | chmod(open.c_str(), plant.mode), 0);
+    rename(link.c_str(), (link + ".moved").c_str());
+    ASSERT_EQ(symlink(secret.c_str(), link.c_str()) | lchown(link.c_str(), user->pw_uid, user->pw_gid), 0);
+    std::filesystem::remove(root + "/install.log");
+    const auto before = snapshot(root);
+    std::string said;
+    if (plant.demo_site) {
+      EXPECT_NE(std::system((demo_site + " 2>" + root + "/install.log").c_str()), 0) << plant.link;
+      said = file_text(root + "/install.log");
+    } else {
+      EXPECT_FALSE(served.install()) << plant.link;
+      said = served.error();
+    }
+    std::filesystem::remove(root + "/install.log");
+    EXPECT_NE(said.find("chmod g-w,o-w " + open + ";"), std::string::npos) << said;
+    EXPECT_EQ(snapshot(root), before) << plant.link;
+    unlink(link.c_str());
+    rename((link + ".moved").c_str(), link.c_str());
+    ASSERT_EQ(chmod(open.c_str(), plant.open[0] ? 0755 : 0711), 0);
+  }
+  EXPECT_EQ(file_text(secret), "secret\n");
+  ASSERT_TRUE(served.install()) << served.error();
+  // Nor does a refused install into a new prefix make a folder.
+  ASSERT_EQ(chmod((root + "/www").c_str(), 0777), 0);
+  EXPECT_NE(std::system(("bash " + std::string(QM_SOURCE_DIR) + "/scripts/install.sh --password p --build " +
+                         QM_BIN_DIR + " --prefix " + root + "/www/new/prefix 2>/dev/null").c_str()), 0);
+  EXPECT_FALSE(std::filesystem::exists(root + "/www/new"));
+  chmod((root + "/www").c_str(), 0755);
 }
 
 // Every static file that a page of the installation names is there, and help.html

@@ -1,0 +1,60 @@
+# Sourced by the install and demo scripts: their writes into folders of an
+# installation, which root makes and the web server's user serves.
+#
+# Run as root, these scripts write only into folders that are root's and that nobody
+# else can write, on a way up that nobody else can change (others may write a folder
+# on the way only with the sticky bit, like /tmp, which keeps them from replacing
+# root's entries). Then the web server's user can neither plant a link where root
+# writes nor swap a folder or a file for one while root writes: that is what keeps
+# root's writes where they belong. The checks come before anything is made or
+# changed, so that a refused run leaves nothing behind.
+
+# Stops with the reason (exit 2); nothing has been changed.
+refuse() {
+  echo "$(basename "$0" .sh): $*; nothing was changed" >&2
+  exit 2
+}
+
+# check_folders DIR...: the folders to be written into, each one's folder above it
+# first among them (absolute, without links), those missing made later. Each that is
+# there must be a real folder of the one who runs this, not a link; as root also
+# writable by root alone (sticky or not), and every folder above the first root's and
+# writable by others only with the sticky bit.
+check_folders() {
+  local dir owner mode me
+  me=$(id -u)
+  for dir in "$@"; do
+    [ -e "$dir" ] || [ -L "$dir" ] || continue
+    if [ -L "$dir" ] || [ ! -d "$dir" ]; then refuse "$dir must be a folder, not a link"; fi
+    read -r owner mode <<<"$(stat -c '%u %a' "$dir")"
+    [ "$owner" -eq "$me" ] || refuse "$dir must be a folder of $(id -un): chown $(id -un) $dir, or choose another --prefix"
+    if [ "$me" -eq 0 ] && (( 8#$mode & 022 )); then
+      refuse "$dir can be written by others than root: chmod g-w,o-w $dir"
+    fi
+  done
+  [ "$me" -eq 0 ] || return 0
+  dir=$1
+  while [ "$dir" != / ]; do
+    dir=$(dirname "$dir")
+    [ -e "$dir" ] || [ -L "$dir" ] || continue
+    # (stat tells of a link itself, which shows as writable by all.)
+    read -r owner mode <<<"$(stat -c '%u %a' "$dir")"
+    [ "$owner" -eq 0 ] || refuse "$dir, on the way to $1, is not root's: choose another --prefix"
+    if (( 8#$mode & 022 )) && ! (( 8#$mode & 01000 )); then
+      refuse "$dir, on the way to $1, can be written by others than root: chmod g-w,o-w $dir, or choose another --prefix"
+    fi
+  done
+}
+
+# put FILE MODE: standard input becomes FILE with MODE. It is written to a new file
+# beside FILE, under a name that no one else can have made, and renamed over FILE:
+# a link or a folder at FILE is replaced or refused, never followed, and a program
+# that runs FILE meanwhile sees the old file or the new one whole.
+put() {
+  local new
+  new=$(mktemp "$1.XXXXXX")
+  if ! { cat > "$new" && chmod "$2" "$new" && mv -fT "$new" "$1"; }; then
+    rm -f "$new"
+    return 1
+  fi
+}
