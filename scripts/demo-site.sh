@@ -6,11 +6,11 @@
 #   scripts/demo-site.sh DOCROOT URL      e.g. build/demo/www http://127.0.0.1:8080/quillmoray
 set -euo pipefail
 shopt -u patsub_replacement 2>/dev/null || true  # an "&" in the code stays an "&"
-docroot=$(cd "$1" && pwd -P) url=$2
-cd "$(dirname "$0")"
 # Each page is written as the install step writes, into a checked folder.
-source safe-write.sh
+source "$(dirname "$0")/safe-write.sh"
+docroot=$(real_path "$1") url=$2
 check_folders "$docroot"
+cd "$(dirname "$0")"
 code=$(sed -n '/^<!-- Quillmoray tracking code -->$/,/^<!-- end of the Quillmoray tracking code -->$/p' \
   "$docroot/quillmoray/tracking.html")
 code=${code//http:\/\/www.example.com\/quillmoray/$url}

@@ -59,7 +59,7 @@ fi
 # The checks, before anything is built, made or changed. The prefix as the path
 # without links; missing folders are made only after all checks have passed.
 source scripts/safe-write.sh
-prefix=$(realpath -m -- "$prefix")
+prefix=$(real_path "$prefix")
 folder=$prefix/www/quillmoray
 me=$(id -u)
 # (Run without root, the prefix may be a shared folder of another's.)

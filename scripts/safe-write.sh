@@ -15,6 +15,16 @@ refuse() {
   exit 2
 }
 
+# real_path PATH: PATH as an absolute path without links (a missing end as given).
+# As root, every link on the way must be root's: another user's could lead root's
+# writes into a folder of that user's choosing, be it root's.
+real_path() {
+  if [ "$(id -u)" -eq 0 ] && namei -l -- "$1" 2>/dev/null | awk '$1 ~ /^l/ && $2 != "root" { bad = 1 } END { exit !bad }'; then
+    refuse "a link on the way to $1 is not root's: choose another --prefix"
+  fi
+  realpath -m -- "$1"
+}
+
 # check_folders DIR...: the folders to be written into, each one's folder above it
 # first among them (absolute, without links), those missing made later. Each that is
 # there must be a real folder of the one who runs this, not a link; as root also

@@ -370,12 +370,19 @@ TEST(WebServer, LinksInAFolderOpenToTheWebServersUserAreRefused) {
   }
   EXPECT_EQ(file_text(secret), "secret\n");
   ASSERT_TRUE(served.install()) << served.error();
-  // Nor does a refused install into a new prefix make a folder.
+  // Refused too: a new prefix in an open folder (no folder is made), and a prefix
+  // named through a link of the web server's user.
+  const std::string install = "bash " + std::string(QM_SOURCE_DIR) + "/scripts/install.sh --password p --build " +
+                              QM_BIN_DIR + " --prefix ";
   ASSERT_EQ(chmod((root + "/www").c_str(), 0777), 0);
-  EXPECT_NE(std::system(("bash " + std::string(QM_SOURCE_DIR) + "/scripts/install.sh --password p --build " +
-                         QM_BIN_DIR + " --prefix " + root + "/www/new/prefix 2>/dev/null").c_str()), 0);
+  EXPECT_NE(std::system((install + root + "/www/new/prefix 2>/dev/null").c_str()), 0);
   EXPECT_FALSE(std::filesystem::exists(root + "/www/new"));
-  chmod((root + "/www").c_str(), 0755);
+  ASSERT_EQ(chmod((root + "/www").c_str(), 0755), 0);
+  const std::string via = root + "/www/quillmoray/data/via";  // the user's own folder
+  ASSERT_EQ(symlink(root.c_str(), via.c_str()) | lchown(via.c_str(), user->pw_uid, user->pw_gid), 0);
+  const auto before = snapshot(root);
+  EXPECT_NE(std::system((install + via + " 2>/dev/null").c_str()), 0);
+  EXPECT_EQ(snapshot(root), before);
 }
 
 // Every static file that a page of the installation names is there, and help.html
