@@ -25,11 +25,11 @@ real_path() {
   realpath -m -- "$1"
 }
 
-# check_folders DIR...: the folders to be written into, each one's folder above it
-# first among them (absolute, without links), those missing made later. Each that is
-# there must be a real folder of the one who runs this, not a link; as root also
-# writable by root alone (sticky or not), and every folder above the first root's and
-# writable by others only with the sticky bit.
+# check_folders TOP DIR...: the folders to be written into, absolute and without
+# links, TOP above all the others; a missing one is skipped (it is made later, by
+# the one who runs this). Each that is there must be a real folder of the one who
+# runs this, not a link; as root also writable by root alone (sticky or not), and
+# every folder above TOP root's and writable by others only with the sticky bit.
 check_folders() {
   local dir owner mode me
   me=$(id -u)
