@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -331,4 +332,15 @@ void ServedInstallation::write(const std::string& relative, const std::string& c
 
 bool ServedInstallation::exists(const std::string& relative) const {
   return access((folder() + "/" + relative).c_str(), F_OK) == 0;
+}
+
+std::string output_of(const std::string& command, int* status) {
+  std::string out;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  int raw = pclose(pipe);
+  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return out;
 }
