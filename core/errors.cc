@@ -9,8 +9,10 @@
 
 namespace {
 
-// Address of the product's own web site, behind the links of two messages.
+// Address of the product's own web site, behind the links of two messages, which
+// open in a window of their own that gets no hold on the page that opened it.
 #define QM_PRODUCT_SITE "http://www.quillmoray.example"
+#define QM_OUTSIDE_WINDOW " target=qmy rel=\"noopener noreferrer\">"
 
 struct ErrorEntry {
   int code;
@@ -28,11 +30,11 @@ const ErrorEntry kErrors[] = {
      "files, and that you have set file permissions according to the installation instructions."},
     {ERR_FRM, "ERR_FRM",
      "Unspecified or invalid log file format. Please specify the format and try again. For more info "
-     "on log file formats <a href=" QM_PRODUCT_SITE "/v30/formats.htm target=qmy><b>click here</b></a>."},
+     "on log file formats <a href=" QM_PRODUCT_SITE "/v30/formats.htm" QM_OUTSIDE_WINDOW "<b>click here</b></a>."},
     {ERR_LOG, "ERR_LOG",
      "Empty or missing Quillmoray log file. Please make sure you have added the tracking code to your "
      "pages, and that it is functioning properly. Refer to the installation instructions or <a href=" QM_PRODUCT_SITE
-     "/v30/faq.htm target=qmy><b>FAQ list</b></a> if the problem persists."},
+     "/v30/faq.htm" QM_OUTSIDE_WINDOW "<b>FAQ list</b></a> if the problem persists."},
     {ERR_INP, "ERR_INP", "Invalid program input. Please use only the forms provided to input data."},
     {ERR_MEM, "ERR_MEM",
      "Memory allocation error. Please try again or contact server administrator if the problem persists."},

@@ -6,7 +6,10 @@
 #   scripts/demo-site.sh DOCROOT URL      e.g. build/demo/www http://127.0.0.1:8080/quillmoray
 set -euo pipefail
 shopt -u patsub_replacement 2>/dev/null || true  # an "&" in the code stays an "&"
-docroot=$(cd "$1" && pwd) url=$2
+# Each page is written as the install step writes, into a checked folder.
+source "$(dirname "$0")/safe-write.sh"
+docroot=$(real_path "$1") url=$2
+check_folders "$docroot"
 cd "$(dirname "$0")"
 code=$(sed -n '/^<!-- Quillmoray tracking code -->$/,/^<!-- end of the Quillmoray tracking code -->$/p' \
   "$docroot/quillmoray/tracking.html")
@@ -16,6 +19,6 @@ template=$(cat demo-site/page.html)
 template=${template//<!-- tracking code -->/$code}
 while IFS='|' read -r name heading text; do
   page=${template//<!-- heading -->/$heading}
-  printf '%s\n' "${page//<!-- text -->/$text}" > "$docroot/$name.html"
+  printf '%s\n' "${page//<!-- text -->/$text}" | put "$docroot/$name.html" 644
 done < demo-site/pages.txt
 echo "== demo site in $docroot, tracked by $url"

@@ -72,13 +72,14 @@ site=http://127.0.0.1:$port
 url=$site/quillmoray
 # What the programs do outside a request runs as their user too.
 as_web_user() { if [ "$(id -u)" -eq 0 ]; then runuser -u "$user" -- "$@"; else "$@"; fi; }
-# The demo's own settings: the site is this server, and one ad campaign. Both files
-# are written in place, so they stay the programs' user's.
-config=$(mktemp)
-sed 's/^DMN .*/DMN 127.0.0.1/' "$folder/config.cfg" > "$config"
-cat "$config" > "$folder/config.cfg"
-rm -f "$config"
-[ -s "$folder/dat_acp.cfg" ] || echo "Spring newsletter | newsletter.example.com partner-shop.example" > "$folder/dat_acp.cfg"
+# The demo's own settings: the site is this server, and one ad campaign. The files
+# are the programs' user's, and that user writes them, in place, so that they stay
+# its own and no write of root's goes where that user could lead it.
+config=$(sed 's/^DMN .*/DMN 127.0.0.1/' "$folder/config.cfg")
+printf '%s\n' "$config" | as_web_user tee "$folder/config.cfg" >/dev/null
+if [ ! -s "$folder/dat_acp.cfg" ]; then
+  echo "Spring newsletter | newsletter.example.com partner-shop.example" | as_web_user tee "$folder/dat_acp.cfg" >/dev/null
+fi
 bash scripts/demo-site.sh "$prefix/www" "$url"
 
 echo "== starting lighttpd on $site"
@@ -149,7 +150,7 @@ done
 echo "== $views page views of 45 visitors sent"
 
 echo "== parsing through report.cgi"
-: > "$folder/status.html"  # so that only this parse's page counts below
+as_web_user truncate -s 0 "$folder/status.html"  # so that only this parse's page counts below
 curl -s -o /dev/null --data-urlencode "pass=$password" -d type=parse "$url/report.cgi"
 for _ in $(seq 600); do
   if grep -q "Finished parsing log file" "$folder/status.html" 2>/dev/null; then break; fi

@@ -14,7 +14,9 @@
 # and sets the program password (scrambled into config.cfg), the ownership and the
 # modes: the web server's user may write data/, config.cfg, dat_acp.cfg and
 # status.html, and nothing else. Run again to update the programs and the static
-# files or to change the password: the settings, campaigns and statistics stay.
+# files or to change the password: the settings, campaigns and statistics stay. As
+# root it refuses, before it makes or changes anything, a folder it would write into
+# that others than root can write (scripts/safe-write.sh tells why).
 #
 #   scripts/install.sh --prefix PREFIX --password PASSWORD [--user USER] [--port PORT] [--build BUILD]
 #
@@ -54,82 +56,77 @@ if [ "$(id -u)" -ne 0 ] && [ "$user" != "$(id -un)" ]; then
   exit 2
 fi
 
+# The checks, before anything is built, made or changed. The prefix as the path
+# without links; missing folders are made only after all checks have passed.
+source scripts/safe-write.sh
+prefix=$(real_path "$prefix")
+folder=$prefix/www/quillmoray
+me=$(id -u)
+# (Run without root, the prefix may be a shared folder of another's.)
+top=$prefix
+[ "$me" -eq 0 ] || top=$prefix/www
+check_folders "$top" "$prefix/www" "$folder" "$folder/imgs" "$prefix/lighttpd" "$prefix/apache"
+# data/ is the programs' (this step only makes it, and gives it to the web server's
+# user); the three files the programs rewrite are rewritten or changed here by name,
+# so none may be a link or a second name of another file.
+data=$folder/data
+if [ -e "$data" ] || [ -L "$data" ]; then
+  owner=$(stat -c %U "$data")
+  if [ -L "$data" ] || [ ! -d "$data" ] || { [ "$owner" != "$(id -un)" ] && [ "$owner" != "$user" ]; }; then
+    refuse "$data must be a folder of $(id -un) or $user, not a link"
+  fi
+fi
+for name in config.cfg dat_acp.cfg status.html; do
+  file=$folder/$name
+  if [ -L "$file" ] || { [ -e "$file" ] && { [ ! -f "$file" ] || [ "$(stat -c %h "$file")" -ne 1 ]; }; }; then
+    refuse "$file is a link or not a file of its own: remove it (a link) and run again"
+  fi
+done
+
 if [ -z "$build" ]; then
   build=build/release
   echo "== building (Release) in $build"
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$build" -j 4 --target tracker parser report qm_images
 fi
-
-# A missing prefix is made (755); an existing one keeps its mode.
-if [ ! -d "$prefix" ]; then
-  mkdir -p "$prefix"
-  chmod 755 "$prefix"
-fi
-prefix=$(cd "$prefix" && pwd -P)
-me=$(id -u)
-# As root, the web server's user must not be able to lead a write of this step
-# elsewhere through a link: no folder on the way to the installation may be another
-# user's, or writable by others without the sticky bit (which keeps them from
-# replacing what root puts there).
-if [ "$me" -eq 0 ]; then
-  dir=$prefix
-  while :; do
-    read -r owner mode <<<"$(stat -c '%u %a' "$dir")"
-    if [ "$owner" -ne 0 ] || { (( 8#$mode & 022 )) && ! (( 8#$mode & 01000 )); }; then
-      echo "install: $dir is not root's alone (owner or mode): choose another --prefix" >&2
-      exit 2
-    fi
-    [ "$dir" = / ] && break
-    dir=$(dirname "$dir")
-  done
-fi
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 echo "== installing into $prefix"
 cmake --install "$build" --prefix "$stage" --component quillmoray >/dev/null
 
-folder=$prefix/www/quillmoray
-# The folders: made when missing (data/ 700, the others 755), else kept with their
-# mode; each must be a real folder of the installer's (data/: also of the web
-# server's user), never a link.
-for dir in "$prefix/www" "$folder" "$folder/imgs" "$folder/data" "$prefix/lighttpd" "$prefix/apache"; do
+# The missing folders: the prefix and those on its way 755, data/ 700, the others 755.
+missing=() dir=$prefix
+while [ ! -e "$dir" ]; do missing=("$dir" "${missing[@]}"); dir=$(dirname "$dir"); done
+for dir in "${missing[@]}" "$prefix/www" "$folder" "$folder/imgs" "$data" "$prefix/lighttpd" "$prefix/apache"; do
   mode=755
-  [ "$dir" = "$folder/data" ] && mode=700
-  [ -e "$dir" ] || [ -L "$dir" ] || mkdir -m "$mode" "$dir"
-  owner=$(stat -c %U "$dir")
-  if [ -L "$dir" ] || [ ! -d "$dir" ] || { [ "$owner" != "$(id -un)" ] && [ "$dir:$owner" != "$folder/data:$user" ]; }; then
-    echo "install: $dir must be a folder of $(id -un), not a link" >&2
-    exit 2
-  fi
+  [ "$dir" = "$data" ] && mode=700
+  [ -e "$dir" ] || mkdir -m "$mode" "$dir"
 done
-# Replaces a file whole, so that a program that runs meanwhile is not disturbed. Only
-# in the installer's own folders: data/ is the programs', and this step writes
-# nothing into it.
-put() { cp "$1" "$2.new" && mv -f "$2.new" "$2"; }
-# Programs, definition files, static files and rules: always the new ones.
+# Programs, definition files, static files and rules: always the new ones, each
+# replaced whole. data/ is the programs', and this step writes nothing into it.
 for file in "$stage"/quillmoray/* "$stage"/quillmoray/.htaccess; do
   name=$(basename "$file")
   case "$name" in
     config.cfg | dat_acp.cfg | status.html | imgs) ;;
-    *) put "$file" "$folder/$name" ;;
+    *.cgi) put "$folder/$name" 755 < "$file" ;;
+    *) put "$folder/$name" 644 < "$file" ;;
   esac
 done
-for file in "$stage"/quillmoray/imgs/*; do put "$file" "$folder/imgs/$(basename "$file")"; done
-put "$stage"/lighttpd/quillmoray.conf "$prefix/lighttpd/quillmoray.conf"
+for file in "$stage"/quillmoray/imgs/*; do put "$folder/imgs/$(basename "$file")" 644 < "$file"; done
+put "$prefix/lighttpd/quillmoray.conf" 644 < "$stage"/lighttpd/quillmoray.conf
 # Earlier versions put Apache's rule for data/ into data/, where the programs' user
 # could remove it; the folder's rules hold it now. (Removing a name follows no link.)
-rm -f "$folder/data/.htaccess" 2>/dev/null || true
+rm -f "$data/.htaccess" 2>/dev/null || true
 # The server of its own: as root it starts as root and then runs as the user.
 server_user=""
 if [ "$me" -eq 0 ] && [ "$user" != root ]; then server_user="server.username = \"$user\""; fi
 sed -e "s|@DOCROOT@|$prefix/www|" -e "s|@PORT@|$port|" \
   -e "s|@SERVER_USER@|$server_user|" -e "s|@RULES@|$prefix/lighttpd/quillmoray.conf|" \
-  "$stage"/lighttpd/server.conf > "$prefix/lighttpd/server.conf"
-sed -e "s|@FOLDER@|$folder|" "$stage"/apache/quillmoray.conf > "$prefix/apache/quillmoray.conf"
+  "$stage"/lighttpd/server.conf | put "$prefix/lighttpd/server.conf" 644
+sed -e "s|@FOLDER@|$folder|" "$stage"/apache/quillmoray.conf | put "$prefix/apache/quillmoray.conf" 644
 # The owner's settings, campaigns and last status page: only when missing.
 for name in config.cfg dat_acp.cfg status.html; do
-  [ -e "$folder/$name" ] || cp "$stage/quillmoray/$name" "$folder/$name"
+  [ -e "$folder/$name" ] || put "$folder/$name" 600 < "$stage/quillmoray/$name"
 done
 
 # The password, XORed byte by byte with 0xA7, as the programs store it.
@@ -140,7 +137,8 @@ for ((i = 0; i < ${#password}; i++)); do
   scrambled+=$byte
 done
 # Rewritten in place (the file keeps its owner and mode) under the lock the programs
-# read it under, so that none of them sees it half written.
+# read it under, so that none of them sees it half written. It is the web server's
+# user's file, but in root's folder: checked above to be no link, it cannot become one.
 {
   flock -x 9
   { grep -av '^PSW\( \|$\)' "$folder/config.cfg" || true; printf 'PSW %s\n' "$scrambled"; } > "$stage/config.cfg"
@@ -149,25 +147,15 @@ done
 echo "== password set in $folder/config.cfg"
 
 # Ownership and modes. Everything belongs to the installer and is read-only for the
-# web server; the web server's user owns only what the programs write. Nothing in
-# data/ is changed, only data/ itself: a link or a hard link that the programs' user
-# put there would pass a change on to another file.
-chmod 755 "$folder"/*.cgi
-chmod 644 "$folder"/*.html "$folder"/*.css "$folder"/imgs/* "$folder"/.htaccess \
-  "$folder"/formats.cfg "$folder"/dat_cds.cfg "$folder"/dat_dom.cfg "$folder"/dat_eng.cfg "$folder"/dat_tps.cfg \
-  "$prefix"/lighttpd/* "$prefix"/apache/*
+# web server (the files written above are new, with their modes); the web server's
+# user owns only what the programs write. Nothing in data/ is changed, only data/
+# itself: a link or a hard link that the programs' user put there would pass a
+# change on to another file.
 chmod 600 "$folder/config.cfg" "$folder/dat_acp.cfg"
 chmod 644 "$folder/status.html"
 if [ "$me" -eq 0 ]; then
-  chown root:root "$folder"
-  for entry in "$folder"/* "$folder"/.htaccess "$prefix/lighttpd" "$prefix/apache"; do
-    case "$entry" in
-      "$folder"/data | "$folder"/config.cfg | "$folder"/dat_acp.cfg | "$folder"/status.html) ;;
-      *) chown -hR root:root "$entry" ;;
-    esac
-  done
-  chown "$user": "$folder/config.cfg" "$folder/dat_acp.cfg" "$folder/status.html"
-  chown -h "$user": "$folder/data"
+  chown -h root:root "$folder"
+  chown -h "$user": "$folder/config.cfg" "$folder/dat_acp.cfg" "$folder/status.html" "$data"
   echo "== owner: root; the web server's user $user may write data/, config.cfg, dat_acp.cfg, status.html"
 else
   echo "== owner: $user (not root): the web server must run as $user"

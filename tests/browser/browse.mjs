@@ -37,8 +37,8 @@ const row = (all, label) => all.find((cells) => cells.some((text) => text === la
 try {
   const page = context.pages()[0] ?? (await context.newPage());
 
-  // A visitor: the home page, then two pages through the site's links.
-  await page.goto(`${site}/`);
+  // A visitor from another site: the home page, then two pages through the site's links.
+  await page.goto(`${site}/`, { referer: 'http://www.example-blog.net/tools.html' });
   for (const link of ['Products', 'About']) {
     await Promise.all([page.waitForEvent('load'), page.click(`nav >> text=${link}`)]);
   }
@@ -75,6 +75,9 @@ try {
   assert.equal(row(all, 'Page Views').at(-1), '3');
   for (const path of ['/', '/products.html', '/about.html']) assert.ok(row(all, path), `no row of ${path}`);
   assert.ok(text.includes('Visitor\'s Paths'), 'no paths section');
+  // Its links to another site open a window of their own that gets no hold on this page.
+  const rels = await page.$$eval('a[target][href^=http]', (links) => links.map((a) => a.rel));
+  assert.ok(rels.length >= 2 && rels.every((rel) => rel === 'noopener noreferrer'), `links with rel ${rels}`);
   await page.screenshot({ path: `${shots}/report-current-day.png`, fullPage: true });
 
   // A custom frame: today as the ending date, the starting date left at M/D/Y.

@@ -5,27 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "support/web_server.h"
-
-namespace {
-
-std::string output_of(const std::string& command, int* status) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  int raw = pclose(pipe);
-  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return out;
-}
-
-}  // namespace
 
 TEST(Browser, OwnerLogsInParsesAndReadsTheReportsOfRealVisits) {
   const std::string scripts = std::string(QM_SOURCE_DIR) + "/tests/browser";

@@ -57,13 +57,14 @@ void expect_link_message(const std::string& message, const std::string& before, 
   ASSERT_EQ(message.compare(0, before.size(), before), 0) << message;
   std::string rest = message.substr(before.size());
   ASSERT_EQ(rest.compare(0, 8, "<a href="), 0) << rest;
-  size_t target = rest.find(" target=qmy>");
+  const std::string window = " target=qmy rel=\"noopener noreferrer\">";
+  size_t target = rest.find(window);
   ASSERT_NE(target, std::string::npos);
   std::string address = rest.substr(8, target - 8);
   EXPECT_EQ(address.compare(0, 7, "http://"), 0) << address;
   EXPECT_EQ(address.substr(address.size() - path.size()), path);
   EXPECT_EQ(address.find_first_of(" \"<>'"), std::string::npos);
-  EXPECT_EQ(rest.substr(target), " target=qmy>" + after);
+  EXPECT_EQ(rest.substr(target), window + after);
 }
 
 TEST(ErrorTable, MessagesWithLinks) {

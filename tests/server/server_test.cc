@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -203,11 +204,15 @@ void expect_private_files_refused(const ServedInstallation& served, int port) {
     request.target = target;
     EXPECT_EQ(http_request(port, request).status, 200) << target;
   }
+  // A body far over what the programs read is refused before one runs; a login of
+  // nearly the programs' 16 KiB still gets in.
   HttpRequest login;
   login.method = "POST";
   login.target = "/quillmoray/report.cgi";
-  login.body = form_body({{"pass", kPassword}, {"type", "login"}});
+  login.body = form_body({{"pass", kPassword}, {"type", "login"}, {"x", std::string(15 * 1024, 'x')}});
   EXPECT_NE(http_request(port, login).body.find("Generating HTML Reports"), std::string::npos);
+  login.body = form_body({{"pass", kPassword}, {"type", "login"}, {"x", std::string(2 << 20, 'x')}});
+  EXPECT_EQ(http_request(port, login).status, 413);
 }
 
 TEST(WebServer, PrivateFilesAndTheParserAreRefusedHoweverTheyAreAsked) {
@@ -301,6 +306,58 @@ TEST(WebServer, TheWebServersUserCanWriteOnlyWhatTheProgramsWrite) {
   EXPECT_EQ(data_folder.st_uid, user->pw_uid);
 }
 
+// Everything under the folder as lstat sees it, with a hash of each file's content.
+std::map<std::string, std::string> snapshot(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    struct stat s{};
+    lstat(entry.path().c_str(), &s);
+    entries[entry.path()] = std::to_string(s.st_mode) + " " + std::to_string(s.st_uid) + " " + std::to_string(s.st_gid) +
+                            " " + std::to_string(s.st_mtim.tv_sec) + "." + std::to_string(s.st_mtim.tv_nsec) + " " +
+                            std::to_string(std::hash<std::string>{}(file_text(entry.path())));
+  }
+  return entries;
+}
+
+// An owner opens folders to the web server's user, one more each row (those checked
+// first last), who puts a link where root writes: a run as root is refused with the
+// fix and changes nothing.
+TEST(WebServer, LinksInAFolderOpenToTheWebServersUserAreRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root gives the folders to the web server's user";
+  ServedInstallation served;
+  START_SERVED(served);
+  const passwd* user = getpwnam(served.web_user().c_str());
+  const std::string root = served.prefix(), www = root + "/www", q = www + "/quillmoray", secret = root + "/secret";
+  std::ofstream(secret) << "secret\n";
+  const std::string install = "bash " QM_SOURCE_DIR "/scripts/install.sh --password p --build " QM_BIN_DIR " --prefix ";
+  struct {
+    std::string open;  // with its mode; the link put there (in place of what is there)
+    mode_t mode;
+    std::string link, to = "", run = "", says = "";  // defaults: the secret, the install, the fix
+  } plants[] = {
+      {root + "/apache", 0777, root + "/apache/quillmoray.conf"},
+      {root + "/lighttpd", 0775, root + "/lighttpd/server.conf"},
+      {root + "/lighttpd", 01775, root + "/lighttpd/quillmoray.conf.new"},
+      {q + "/imgs", 01775, q + "/imgs/i.gif.new"}, {q, 0775, q + "/tracker.cgi.new"}, {q, 01775, q + "/zz.html"},
+      {q, 0775, q + "/config.cfg"}, {q + "/data", 0700, q + "/data/via", root, install + q + "/data/via", "not root's"},
+      {www, 01775, www + "/index.html", "", "bash " QM_SOURCE_DIR "/scripts/demo-site.sh " + www + " x"},
+      {www, 0775, q}, {www, 0777, www + "/x", "", install + www + "/new/prefix", "g-w,o-w " + www + ","},
+      {root, 01777, root + "/apache"},
+  };
+  for (const auto& plant : plants) {
+    ASSERT_EQ(chown(plant.open.c_str(), 0, user->pw_gid) | chmod(plant.open.c_str(), plant.mode), 0);
+    rename(plant.link.c_str(), (plant.link + ".moved").c_str());
+    ASSERT_EQ(symlink((plant.to.empty() ? secret : plant.to).c_str(), plant.link.c_str()) |
+                  lchown(plant.link.c_str(), user->pw_uid, user->pw_gid), 0);
+    const auto before = snapshot(root);
+    int status = 0;
+    const std::string said = output_of(plant.run.empty() ? install + root : plant.run, &status);
+    EXPECT_NE(status, 0) << plant.link;
+    EXPECT_NE(said.find(plant.says.empty() ? "g-w,o-w " + plant.open + ";" : plant.says), std::string::npos) << said;
+    EXPECT_EQ(snapshot(root), before) << plant.link;
+  }
+}
+
 // Every static file that a page of the installation names is there, and help.html
 // has an anchor for every help code: the start page, the error page, a report page
 // with every section, the parse pages and the installation's own pages.
@@ -333,9 +390,12 @@ TEST(WebServer, EveryStaticFileThePagesNameIsInstalled) {
 
   const std::regex reference(R"re((?:src|href|url)=(?:"([^"]*)"|([^ >"]+)))re", std::regex::icase);
   const std::regex help_code(R"(help\('([A-Z]{3})'\))");
+  // No link opens another site in a window of its own that gets a hold on the page.
+  const std::regex opener(R"re(<a (?![^>]*noopener)(?=[^>]*target=)[^>]*href="?http://(?!127\.0\.0\.1:))re");
   std::set<std::string> files, codes;
   for (const Page& page : pages) {
     ASSERT_FALSE(page.body.empty()) << page.name;
+    EXPECT_FALSE(std::regex_search(page.body, opener)) << page.name;
     const std::string folder = page.url.substr(0, page.url.rfind('/') + 1);
     for (std::sregex_iterator it(page.body.begin(), page.body.end(), reference), end; it != end; ++it) {
       std::string target = (*it)[1].matched ? (*it)[1].str() : (*it)[2].str();

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -111,7 +112,8 @@ HttpResponse http_request(int port, const HttpRequest& request) {
   }
   text += "Connection: close\r\n\r\n" + request.body;
   for (std::size_t sent = 0; sent < text.size();) {
-    ssize_t n = write(fd, text.data() + sent, text.size() - sent);
+    // A server may refuse a large body and close before it is all sent: no SIGPIPE.
+    ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
     if (n <= 0) break;
     sent += static_cast<std::size_t>(n);
   }
@@ -357,4 +359,15 @@ void ServedInstallation::write(const std::string& relative, const std::string& c
 
 bool ServedInstallation::exists(const std::string& relative) const {
   return access((folder() + "/" + relative).c_str(), F_OK) == 0;
+}
+
+std::string output_of(const std::string& command, int* status) {
+  std::string out;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  int raw = pclose(pipe);
+  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return out;
 }

@@ -39,6 +39,9 @@ std::string form_body(const std::vector<std::pair<std::string, std::string>>& fi
 std::string lighttpd_program();
 std::string apache_program();
 
+// What the shell command prints (standard output and error), with its exit status.
+std::string output_of(const std::string& command, int* status);
+
 // Stops a server by its process id: SIGTERM, then SIGKILL if it lingers.
 void stop_daemon(pid_t pid);
 
