@@ -39,12 +39,10 @@ void write_day_tables(LogParser& parser, FILE* f, bool state_file) {
 // Puts the new state file in place of the old one, with the offset in the hit log
 // where its lines end: that goes to the position file first, beside the entry of the
 // state file it replaces, so either one on disk has its entry. A state file is known
-// by its inode (the temporary file's, which the rename keeps) and its head.
+// by what it holds, read back once it is all written.
 int commit_state(LogParser& parser, AtomicFile& out, const LineTime& head, int64_t offset) {
-  struct stat status;
-  if (std::fflush(out.file()) != 0 || fstat(fileno(out.file()), &status) != 0) return ERR_FIL;
   PositionEntry next;
-  next.state_inode = static_cast<uint64_t>(status.st_ino);
+  if (std::fflush(out.file()) != 0 || print_state(fileno(out.file()), &next.print) != 0) return ERR_FIL;
   next.head = head;
   next.offset = offset;
   if (save_positions(parser.position, next) != 0 || out.commit() != 0) return ERR_FIL;
@@ -258,6 +256,12 @@ int load_state(LogParser& parser) {
     std::fclose(f);
     return ERR_TMP;
   }
+  // Printed from the file open, which a rename of another over its name leaves as it is.
+  StatePrint print;
+  if (print_state(fileno(f), &print) != 0) {
+    std::fclose(f);
+    return ERR_FIL;
+  }
   int result = 0;
   while (result == 0 && read_line(f)) {
     char* line = line_buffer;
@@ -299,7 +303,8 @@ int load_state(LogParser& parser) {
   if (result != 0) return ERR_MEM;
   if (unreadable) return ERR_FIL;
   if (!sound_head(parser.line_time)) return ERR_TMP;
-  parser.position.state.state_inode = static_cast<uint64_t>(status.st_ino);
+  parser.position.state.print = print;
+  parser.position.state.state_inode = static_cast<uint64_t>(status.st_ino);  // for the earlier position files
   parser.position.state.head = parser.line_time;
   parser.position.state.offset = 0;
   parser.position.state_on_disk = true;

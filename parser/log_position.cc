@@ -19,6 +19,10 @@ namespace {
 
 constexpr int32_t kMaxPrint = 20480;  // the most of the log a print covers
 constexpr int kMaxEntries = 2;
+// The position file's first line: states known by their print; in the earlier form,
+// by their inode and head.
+constexpr char kFormLine[] = "POS 2\n";
+constexpr char kEarlierFormLine[] = "POS 1\n";
 
 // FNV-1a, 64 bits.
 uint64_t hash_bytes(uint64_t hash, const char* data, size_t size) {
@@ -47,16 +51,65 @@ bool hash_prefix(int fd, int32_t length, uint64_t* hash) {
   return true;
 }
 
+// A hash of a whole file that keeps up with reading it from memory (a state file can
+// hold many megabytes, and is printed at every run): four lanes over 8-byte words,
+// read as little-endian so that a print means the same on every machine, then the
+// bytes that fill no group of four words, then the length.
+class WordHash {
+ public:
+  // Every call but the last must bring a multiple of kGroup bytes.
+  static constexpr size_t kGroup = 32;
+  void add(const unsigned char* data, size_t size) {
+    size_t at = 0;
+    for (; at + kGroup <= size; at += kGroup) {
+      for (int k = 0; k < 4; ++k) lanes_[k] = round(lanes_[k], word(data + at + 8 * k));
+    }
+    for (; at < size; ++at) tail_ = (tail_ ^ data[at]) * kPrime1;
+    length_ += size;
+  }
+  uint64_t result() const {
+    uint64_t h = rotate(lanes_[0], 1) + rotate(lanes_[1], 7) + rotate(lanes_[2], 12) + rotate(lanes_[3], 18);
+    h = round(h, tail_) ^ length_;
+    h = (h ^ (h >> 33)) * kPrime2;
+    h = (h ^ (h >> 29)) * kPrime1;
+    return h ^ (h >> 32);
+  }
+
+ private:
+  static constexpr uint64_t kPrime1 = 0x9E3779B185EBCA87ULL;
+  static constexpr uint64_t kPrime2 = 0xC2B2AE3D27D4EB4FULL;
+  static uint64_t rotate(uint64_t x, int bits) { return (x << bits) | (x >> (64 - bits)); }
+  static uint64_t round(uint64_t lane, uint64_t w) { return rotate(lane + w * kPrime2, 31) * kPrime1; }
+  static uint64_t word(const unsigned char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    w = __builtin_bswap64(w);
+#endif
+    return w;
+  }
+
+  uint64_t lanes_[4] = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
+  uint64_t tail_ = 0;
+  uint64_t length_ = 0;
+};
+
 bool same_time(const LineTime& a, const LineTime& b) { return compare_times(a, b) == 0; }
 
-// The entries of the position file; -1 when it is missing or damaged.
-int read_positions(PositionEntry* entries) {
+// The entries of the position file and its form (2, or 1 for the earlier one);
+// -1 when it is missing or damaged.
+int read_positions(PositionEntry* entries, int* form) {
   FILE* file = std::fopen(kPositionFilePath, "r");
   if (!file) return -1;
   char line[256];
   int count = -1;
   bool ended = false;
-  if (std::fgets(line, sizeof line, file) && std::strcmp(line, "POS 1\n") == 0) {
+  *form = 0;
+  if (std::fgets(line, sizeof line, file)) {
+    if (std::strcmp(line, kFormLine) == 0) *form = 2;
+    if (std::strcmp(line, kEarlierFormLine) == 0) *form = 1;
+  }
+  if (*form != 0) {
     count = 0;
     while (std::fgets(line, sizeof line, file)) {
       if (ended) {
@@ -68,18 +121,24 @@ int read_positions(PositionEntry* entries) {
         continue;
       }
       PositionEntry e;
-      unsigned long long state_inode = 0, device = 0, inode = 0, hash = 0;
-      long long offset = 0;
+      unsigned long long state_inode = 0, state_hash = 0, device = 0, inode = 0, hash = 0;
+      long long state_length = 0, offset = 0;
       int length = 0;
       int used = 0;
       LineTime& t = e.head;
-      if (count == kMaxEntries ||
-          std::sscanf(line, "%llu %d %d %d %d %d %d %lld %llu %llu %d %llx\n%n", &state_inode, &t.year, &t.month,
-                      &t.day, &t.hour, &t.minute, &t.second, &offset, &device, &inode, &length, &hash, &used) != 12 ||
-          line[used] != '\0' || offset < 0 || length < -1 || length > kMaxPrint) {
+      const bool read =
+          count < kMaxEntries &&
+          (*form == 2 ? std::sscanf(line, "%lld %llx %lld %llu %llu %d %llx\n%n", &state_length, &state_hash, &offset,
+                                    &device, &inode, &length, &hash, &used) == 7
+                      : std::sscanf(line, "%llu %d %d %d %d %d %d %lld %llu %llu %d %llx\n%n", &state_inode, &t.year,
+                                    &t.month, &t.day, &t.hour, &t.minute, &t.second, &offset, &device, &inode,
+                                    &length, &hash, &used) == 12);
+      if (!read || line[used] != '\0' || state_length < 0 || offset < 0 || length < -1 ||
+          length > kMaxPrint) {
         count = -1;
         break;
       }
+      e.print = *form == 2 ? StatePrint{state_length, state_hash} : StatePrint{};
       e.state_inode = state_inode;
       e.offset = offset;
       e.log = LogPrint{device, inode, length, hash};
@@ -112,32 +171,67 @@ bool same_place(const PositionEntry& a, const PositionEntry& b) {
   return a.offset == b.offset && a.log.length == b.log.length && a.log.hash == b.log.hash;
 }
 
-// The state's entry: the one with its inode and head; after a copy of data/, where
-// no inode is kept, the one with its head, when the entries with it agree (`exact`
-// tells which).
-const PositionEntry* entry_of(const PositionEntry& state, const PositionEntry* entries, int count, bool* exact) {
-  *exact = true;
-  for (int i = 0; i < count; ++i) {
-    if (entries[i].state_inode == state.state_inode && same_time(entries[i].head, state.head)) return &entries[i];
+bool same_state(const StatePrint& a, const StatePrint& b) { return a.length == b.length && a.hash == b.hash; }
+
+// The state's entry: the one with its print. In the earlier form, the one with its
+// inode and head, or after a copy of data/, where no inode is kept, the one with its
+// head, when the entries with it agree (`exact` tells which). Two entries that fit
+// but name different places give none.
+const PositionEntry* entry_of(const PositionEntry& state, const PositionEntry* entries, int count, int form,
+                              bool* exact) {
+  *exact = form == 2;
+  if (form == 1) {
+    for (int i = 0; i < count; ++i) {
+      if (entries[i].state_inode == state.state_inode && same_time(entries[i].head, state.head)) {
+        *exact = true;
+        return &entries[i];
+      }
+    }
   }
-  *exact = false;
-  const PositionEntry* by_head = nullptr;
+  const PositionEntry* found = nullptr;
   for (int i = 0; i < count; ++i) {
-    if (!same_time(entries[i].head, state.head)) continue;
-    if (by_head && !same_place(*by_head, entries[i])) return nullptr;
-    by_head = &entries[i];
+    if (form == 2 ? !same_state(entries[i].print, state.print) : !same_time(entries[i].head, state.head)) continue;
+    if (found && !same_place(*found, entries[i])) return nullptr;
+    found = &entries[i];
   }
-  return by_head;
+  return found;
+}
+
+// The state's entry in the position file, or null (see entry_of).
+const PositionEntry* find_entry(const PositionEntry& state, PositionEntry* entries, bool* exact) {
+  int form = 0;
+  const int count = read_positions(entries, &form);
+  return entry_of(state, entries, count, form, exact);
 }
 
 void write_entry(FILE* file, const PositionEntry& e) {
-  const LineTime& t = e.head;
-  std::fprintf(file, "%" PRIu64 " %i %i %i %i %i %i %" PRId64 " %" PRIu64 " %" PRIu64 " %i %" PRIx64 "\n",
-               e.state_inode, t.year, t.month, t.day, t.hour, t.minute, t.second, e.offset, e.log.device,
-               e.log.inode, e.log.length, e.log.hash);
+  std::fprintf(file, "%" PRId64 " %" PRIx64 " %" PRId64 " %" PRIu64 " %" PRIu64 " %i %" PRIx64 "\n", e.print.length,
+               e.print.hash, e.offset, e.log.device, e.log.inode, e.log.length, e.log.hash);
 }
 
 }  // namespace
+
+int print_state(int fd, StatePrint* print) {
+  static unsigned char block[1 << 16];  // a multiple of the hash's group
+  static_assert(sizeof block % WordHash::kGroup == 0, "whole groups but at the end");
+  WordHash hash;
+  for (int64_t at = 0;;) {
+    // Fill the block, so that only the last one holds a part of a group.
+    size_t filled = 0;
+    while (filled < sizeof block) {
+      ssize_t n = read_some_at(fd, reinterpret_cast<char*>(block) + filled, sizeof block - filled, at);
+      if (n < 0) return ERR_FIL;
+      if (n == 0) break;
+      filled += static_cast<size_t>(n);
+      at += n;
+    }
+    hash.add(block, filled);
+    if (filled < sizeof block) {
+      *print = StatePrint{at, hash.result()};
+      return 0;
+    }
+  }
+}
 
 int check_data_folder() {
   std::string name = std::string(kPositionFilePath) + ".XXXXXX";
@@ -179,22 +273,22 @@ bool holds_entry_log(const PositionEntry& entry, int fd) {
 ResumeBy find_position(LogPosition& position, int64_t* offset) {
   PositionEntry entries[kMaxEntries];
   bool exact = true;
-  const PositionEntry* entry = entry_of(position.state, entries, read_positions(entries), &exact);
+  const PositionEntry* entry = find_entry(position.state, entries, &exact);
   if (!entry) return ResumeBy::time;
   if (entry->offset == 0 || entry->log.length == 0) return ResumeBy::start;
   if (position.file.open() == 0 && holds_entry_log(*entry, position.file.fd())) {
     *offset = entry->offset;
     return ResumeBy::offset;
   }
-  // Another log: the one the state's entry names was renamed away, or this state only
-  // shares its head with the entry of another (written by hand, say).
+  // Another log: the one the state's entry names was renamed away, or (in the earlier
+  // form) this state only shares its head with the entry of another.
   return exact ? ResumeBy::start : ResumeBy::time;
 }
 
 bool position_names(const PositionEntry& state, const char* path) {
   PositionEntry entries[kMaxEntries];
   bool exact = true;
-  const PositionEntry* entry = entry_of(state, entries, read_positions(entries), &exact);
+  const PositionEntry* entry = find_entry(state, entries, &exact);
   if (!entry) return false;
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -206,11 +300,11 @@ bool position_names(const PositionEntry& state, const char* path) {
 int save_positions(LogPosition& position, const PositionEntry& next) {
   PositionEntry entries[kMaxEntries];
   int count = 0;
-  if (position.state_on_disk && position.state.state_inode != next.state_inode) entries[count++] = position.state;
+  if (position.state_on_disk && !same_state(position.state.print, next.print)) entries[count++] = position.state;
   entries[count++] = next;
   AtomicFile out;
   if (out.open(kPositionFilePath, InPlace::refuse) != 0) return ERR_FIL;
-  std::fprintf(out.file(), "POS 1\n");
+  std::fputs(kFormLine, out.file());
   for (int i = 0; i < count; ++i) {
     PositionEntry& e = entries[i];
     if (e.offset > 0) {

@@ -22,9 +22,23 @@ struct LogPrint {
   uint64_t hash = 0;
 };
 
-// One state file (by its inode and its "DAT" head) and the offset in the hit log
-// where the lines it holds end.
+// What a state file holds: its length and a hash of its bytes. A state file is known
+// by it wherever it lies, so that a copy, a restore or a file given a freed inode is
+// still told from the others.
+struct StatePrint {
+  int64_t length = -1;  // -1: none taken
+  uint64_t hash = 0;
+};
+
+// The print of the file open at `fd`, read from its start to its end: 0, or -4 when
+// it cannot be read.
+int print_state(int fd, StatePrint* print);
+
+// One state file and the offset in the hit log where the lines it holds end. The
+// state is known by its print; in position files of the earlier form, which have
+// none, by its inode and its "DAT" head.
 struct PositionEntry {
+  StatePrint print;
   uint64_t state_inode = 0;
   LineTime head;
   int64_t offset = 0;
@@ -73,13 +87,12 @@ int check_data_folder();
 
 // How the run is to find its first line: at the state's saved offset (the same log
 // or a copy of it, at least that long), from the start (another log, or none), or
-// by the lines' times (no entry for the state: the position file is missing or
-// damaged, or two entries fit a state that was copied).
+// by the lines' times (no entry for the state: the position file is missing, damaged
+// or written for other states).
 enum class ResumeBy { offset, start, time };
 
-// Looks the state file up in the position file (by its inode and head; by its head
-// alone after a copy, which gives every file a new inode) and the run's hit log up
-// against the entry; sets `offset` for ResumeBy::offset. A log the entry names is
+// Looks the state file up in the position file (by its print) and the run's hit log
+// up against the entry; sets `offset` for ResumeBy::offset. A log the entry names is
 // never gone (it is renamed aside before the entry changes to its start, and removed
 // only after), so a log that holds what the entry recorded of it is that log.
 ResumeBy find_position(LogPosition& position, int64_t* offset);

@@ -3,7 +3,8 @@
 // the day saved. The state file a successful parse writes must load again.
 //
 // Input parts: the state file "data/tmp.log", then the hit log "data/qmy.log"
-// (without it the log is missing).
+// (without it the log is missing), then the position file "data/pos.log" (without it
+// the position file is missing).
 
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> parts = fuzz::split_parts(data, size);
   fuzz::put_file(kStateFilePath, &parts[0]);
   fuzz::put_file(kHitLogPath, fuzz::part(parts, 1));
+  fuzz::put_file(kPositionFilePath, fuzz::part(parts, 2));
 
   bool parsed = false;
   {

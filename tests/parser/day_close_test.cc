@@ -155,6 +155,7 @@ TEST_F(DayClose, DayWithoutHitsWritesAnEmptyDayFileAndNoSummary) {
 
 TEST_F(DayClose, ResumesAtTheSavedTime) {
   for (std::string end : {"\n", "\r\n"}) {
+    std::remove(kPositionFilePath);  // the first round's would name the state and its log
     ScratchDir::write(kStateFilePath, "DAT 2003 5 17 10 0 6\n\nIPS\n\nREC\n");
     ScratchDir::write(kHitLogPath, lines({hit_line(5, 17, 10, 0, 4, "192.0.2.4", "/"),
                                           hit_line(5, 17, 10, 0, 5, "192.0.2.5", "/"),

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
@@ -77,6 +78,25 @@ std::string later_hits(const std::string& log, int from, int count) {
     hits += last.substr(0, 11) + stamp + last.substr(19);
   }
   return hits;
+}
+
+// `count` hits of as many visitors from the `from`th, all stamped in one second.
+std::string one_second(int from, int count) {
+  std::string hits;
+  for (int i = from; i < from + count; ++i) {
+    const std::string n = std::to_string(i);
+    hits += "05/17/2003 10:00:00 192.0.2." + n + " v" + n + ".example.net \"/p" + n + "\" \"-\" \"-\"\n";
+  }
+  return hits;
+}
+
+// Writes the state file's bytes into the file at `other` (another name of a file that
+// keeps its inode) and renames that over the state file: as a file system that gives
+// the state file a reused inode would.
+void give_state_inode_of(const CgiSandbox& box, const std::string& other) {
+  const std::string state = box.read_file("data/tmp.log");
+  std::ofstream(other, std::ios::binary | std::ios::trunc) << state;
+  ASSERT_EQ(std::rename(other.c_str(), box.path("data/tmp.log").c_str()), 0);
 }
 
 // The position file as the parser wrote it when it printed only the log's first
@@ -202,6 +222,54 @@ class CrashSafety : public ::testing::Test {
     EXPECT_FALSE(box.exists("data/qmy.log")) << trial;
     expect_same_statistics(expected, statistics_of(box), trial);
     EXPECT_EQ(strays(box), std::vector<std::string>{}) << trial;
+    EXPECT_EQ(box.read_file("data/err.log").find("ERR_POS"), std::string::npos) << trial;  // its place was known
+  }
+
+  // Kills a run from the start at each point before and after each of its write steps,
+  // then reruns it: in place; in data/ copied (new inodes); with the state file given
+  // the inode of the start's state, or of the half-made state that the kill left. The
+  // start's state file keeps a second name, so that no copy is given its inode otherwise.
+  void kill_at_every_write_step(size_t write_steps) {
+    std::vector<std::string> steps;
+    {
+      CgiSandbox box;
+      restore(box, start);
+      CgiEnv env;
+      preload_step_hooks(env);
+      env["QM_STEPS_LOG"] = box.path("../steps");
+      ASSERT_EQ(box.run(kParser, env).exit_status, 0);
+      std::istringstream in(box.read_file("../steps"));
+      for (std::string line; std::getline(in, line);) steps.push_back(line);
+      expect_same_statistics(expected, statistics_of(box), "run with the hooks");
+    }
+    ASSERT_EQ(steps.size(), write_steps);
+    static const char* const kThen[] = {"", ", copied", ", the state given the old state's inode",
+                                        ", the state given the half-made new state's inode (when left)"};
+    int left_temporaries = 0;
+    const int points = 2 * static_cast<int>(steps.size());
+    for (int kill = 1; kill <= 4 * points; ++kill) {
+      const int point = (kill - 1) % points + 1, then = (kill - 1) / points;
+      const std::string trial = "kill at point " + std::to_string(point) + " (" + (point % 2 ? "before " : "after ") +
+                                steps[(point - 1) / 2] + ")" + kThen[then];
+      CgiSandbox box;
+      restore(box, start);
+      ASSERT_EQ(link(box.path("data/tmp.log").c_str(), box.path("../old-state").c_str()), 0);
+      CgiEnv env;
+      preload_step_hooks(env);
+      env["QM_KILL_AT"] = std::to_string(point);
+      ASSERT_EQ(box.run(kParser, env).exit_status, -1) << trial;  // killed
+      const std::vector<std::string> left = strays(box);
+      if (!left.empty()) ++left_temporaries;
+      auto half_made =
+          std::find_if(left.begin(), left.end(), [](auto& name) { return name.rfind("data/tmp.log.", 0) == 0; });
+      if (then == 1) copy_in_place(box.path("data"), box.path("../old-data"));
+      if (then == 2) give_state_inode_of(box, box.path("../old-state"));
+      if (then == 3 && half_made != left.end()) give_state_inode_of(box, box.path(*half_made));
+      rerun_and_compare(box, trial);
+    }
+    std::cout << "crash safety: " << steps.size() << " write steps, " << 4 * points << " deterministic kills, "
+              << left_temporaries << " left temporary files, "
+              << (HasFailure() ? "some reruns differ" : "all reruns equal") << "\n";
   }
 
   Files start;
@@ -210,44 +278,22 @@ class CrashSafety : public ::testing::Test {
 };
 
 TEST_F(CrashSafety, KilledBeforeAndAfterEveryWriteStep) {
-  // The write steps of the run: every rename, removal and append.
-  std::vector<std::string> steps;
-  {
-    CgiSandbox box;
-    restore(box, start);
-    CgiEnv env;
-    preload_step_hooks(env);
-    env["QM_STEPS_LOG"] = box.path("../steps");
-    ASSERT_EQ(box.run(kParser, env).exit_status, 0);
-    std::istringstream in(box.read_file("../steps"));
-    for (std::string line; std::getline(in, line);) steps.push_back(line);
-    expect_same_statistics(expected, statistics_of(box), "run with the hooks");
-  }
   // The check that data/ takes new files, three day closes (a day file, an append, a
   // position and a short state file each), the position and the full state file, the
   // completion page, the hit log renamed aside, the position after it and the removal.
-  ASSERT_EQ(steps.size(), 19u);
-  int left_temporaries = 0;
-  const int points = 2 * static_cast<int>(steps.size());
-  // Each point twice: the rerun in place, then in data/ copied (new inodes).
-  for (int kill = 1; kill <= 2 * points; ++kill) {
-    const int point = (kill - 1) % points + 1;
-    const std::string trial = "kill at point " + std::to_string(point) + " (" +
-                              (point % 2 ? "before " : "after ") + steps[(point - 1) / 2] + ")" +
-                              (kill > points ? ", copied" : "");
-    CgiSandbox box;
-    restore(box, start);
-    CgiEnv env;
-    preload_step_hooks(env);
-    env["QM_KILL_AT"] = std::to_string(point);
-    ASSERT_EQ(box.run(kParser, env).exit_status, -1) << trial;  // killed
-    if (!strays(box).empty()) ++left_temporaries;
-    if (kill > points) copy_in_place(box.path("data"));
-    rerun_and_compare(box, trial);
-  }
-  std::cout << "crash safety: " << steps.size() << " write steps, " << 2 * points << " deterministic kills, "
-            << left_temporaries << " left temporary files, "
-            << (HasFailure() ? "some reruns differ" : "all reruns equal") << "\n";
+  kill_at_every_write_step(19);
+}
+
+TEST_F(CrashSafety, KilledAtEveryWriteStepWithEveryHitInOneSecond) {
+  // Both runs' hits in one second: the states before and after a run have the same head.
+  CgiSandbox box;
+  install(box);
+  box.write_file("data/qmy.log", one_second(0, 30));
+  ASSERT_EQ(box.run(kParser, {}).exit_status, 0);
+  box.write_file("data/qmy.log", one_second(30, 40));
+  start = files_of(box);
+  expected = parsed_whole(one_second(30, 40));
+  kill_at_every_write_step(7);
 }
 
 TEST_F(CrashSafety, KilledInARowBeforeTheLogIsRemoved) {

@@ -21,10 +21,13 @@ inline std::set<std::string> names_in(const std::string& folder) {
 }
 
 // Replaces every file of the folder by a copy of itself, as `cp -a` to another disk and
-// back, or a restore, would: the same names and contents, new inodes.
-inline void copy_in_place(const std::string& folder) {
-  const std::string command = "cp -a '" + folder + "' '" + folder + ".copy' && rm -rf '" + folder + "' && mv '" +
-                              folder + ".copy' '" + folder + "'";
+// back, or a restore, would: the same names and contents, new inodes. The old folder
+// is removed, so that the copy may be given inodes it freed, or moved to `held`, so
+// that none is reused.
+inline void copy_in_place(const std::string& folder, const std::string& held = "") {
+  const std::string old = held.empty() ? "rm -rf '" + folder + "'" : "mv '" + folder + "' '" + held + "'";
+  const std::string command =
+      "cp -a '" + folder + "' '" + folder + ".copy' && " + old + " && mv '" + folder + ".copy' '" + folder + "'";
   if (std::system(command.c_str()) != 0) std::abort();
 }
 
