@@ -40,10 +40,9 @@ void write_day_tables(LogParser& parser, FILE* f, bool state_file) {
 // where its lines end: that goes to the position file first, beside the entry of the
 // state file it replaces, so either one on disk has its entry. A state file is known
 // by what it holds, read back once it is all written.
-int commit_state(LogParser& parser, AtomicFile& out, const LineTime& head, int64_t offset) {
+int commit_state(LogParser& parser, AtomicFile& out, int64_t offset) {
   PositionEntry next;
   if (std::fflush(out.file()) != 0 || print_state(fileno(out.file()), &next.print) != 0) return ERR_FIL;
-  next.head = head;
   next.offset = offset;
   if (save_positions(parser.position, next) != 0 || out.commit() != 0) return ERR_FIL;
   parser.position.state = next;
@@ -63,7 +62,7 @@ int write_state_file(LogParser& parser) {
   std::fprintf(f, "REC\n");
   parser.traffic.write(f);
   write_day_tables(parser, f, true);
-  return commit_state(parser, out, parser.line_time, parser.position.read_end);
+  return commit_state(parser, out, parser.position.read_end);
 }
 
 // The finished day's tables, under its date.
@@ -178,7 +177,7 @@ int write_short_state(LogParser& parser, const LineTime& first_line) {
   AtomicFile out;
   if (out.open(kStateFilePath, InPlace::refuse) != 0) return ERR_FIL;
   write_time_head(out.file(), first_line);
-  return commit_state(parser, out, first_line, parser.position.line_start);
+  return commit_state(parser, out, parser.position.line_start);
 }
 
 // A whole state file begins with its head and ends where its format ends: every

@@ -34,6 +34,18 @@ uint64_t hash_bytes(uint64_t hash, const char* data, size_t size) {
 }
 constexpr uint64_t kHashStart = 0xcbf29ce484222325ULL;
 
+// Reads `bytes` at `offset`, fewer only at the end of the file; -1 when a read fails.
+ssize_t read_full_at(int fd, char* into, size_t bytes, int64_t offset) {
+  size_t filled = 0;
+  while (filled < bytes) {
+    ssize_t n = read_some_at(fd, into + filled, bytes - filled, offset + static_cast<int64_t>(filled));
+    if (n < 0) return -1;
+    if (n == 0) break;
+    filled += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(filled);
+}
+
 // Hashes the log's first `length` bytes. False when the log holds fewer or a read
 // fails.
 bool hash_prefix(int fd, int32_t length, uint64_t* hash) {
@@ -42,10 +54,9 @@ bool hash_prefix(int fd, int32_t length, uint64_t* hash) {
   uint64_t h = kHashStart;
   while (done < length) {
     size_t want = static_cast<size_t>(length - done) < sizeof block ? static_cast<size_t>(length - done) : sizeof block;
-    ssize_t n = read_some_at(fd, block, want, done);
-    if (n <= 0) return false;
-    h = hash_bytes(h, block, static_cast<size_t>(n));
-    done += static_cast<int32_t>(n);
+    if (read_full_at(fd, block, want, done) != static_cast<ssize_t>(want)) return false;
+    h = hash_bytes(h, block, want);
+    done += static_cast<int32_t>(want);
   }
   *hash = h;
   return true;
@@ -212,21 +223,16 @@ void write_entry(FILE* file, const PositionEntry& e) {
 }  // namespace
 
 int print_state(int fd, StatePrint* print) {
-  static unsigned char block[1 << 16];  // a multiple of the hash's group
+  static char block[1 << 16];  // a multiple of the hash's group
   static_assert(sizeof block % WordHash::kGroup == 0, "whole groups but at the end");
   WordHash hash;
   for (int64_t at = 0;;) {
-    // Fill the block, so that only the last one holds a part of a group.
-    size_t filled = 0;
-    while (filled < sizeof block) {
-      ssize_t n = read_some_at(fd, reinterpret_cast<char*>(block) + filled, sizeof block - filled, at);
-      if (n < 0) return ERR_FIL;
-      if (n == 0) break;
-      filled += static_cast<size_t>(n);
-      at += n;
-    }
-    hash.add(block, filled);
-    if (filled < sizeof block) {
+    // Whole blocks, so that only the last one holds a part of a group.
+    const ssize_t n = read_full_at(fd, block, sizeof block, at);
+    if (n < 0) return ERR_FIL;
+    hash.add(reinterpret_cast<const unsigned char*>(block), static_cast<size_t>(n));
+    at += n;
+    if (n < static_cast<ssize_t>(sizeof block)) {
       *print = StatePrint{at, hash.result()};
       return 0;
     }
