@@ -110,7 +110,7 @@ SummaryTail summary_tail(int fd, off_t size, const std::string& record, off_t* t
   const off_t length = static_cast<off_t>(record.size());
   const off_t window = size < length + 1 ? size : length + 1;
   std::string tail(static_cast<size_t>(window), '\0');
-  if (window == 0 || pread(fd, &tail[0], tail.size(), size - window) != static_cast<ssize_t>(window)) {
+  if (window == 0 || read_full_at(fd, &tail[0], tail.size(), size - window) != static_cast<ssize_t>(window)) {
     return SummaryTail::none;
   }
   if (window >= length && tail.compare(tail.size() - record.size(), record.size(), record) == 0 &&
@@ -189,9 +189,9 @@ bool whole_state_file(int fd, off_t file_size) {
   const off_t tail = sizeof kNoHits - 1;
   char start[4];
   char end[sizeof kNoHits] = {};
-  if (file_size < 6 || read_some_at(fd, start, 4, 0) != 4 || std::memcmp(start, "DAT ", 4) != 0) return false;
+  if (file_size < 6 || read_full_at(fd, start, 4, 0) != 4 || std::memcmp(start, "DAT ", 4) != 0) return false;
   const off_t size = file_size < tail ? file_size : tail;
-  if (read_some_at(fd, end, static_cast<size_t>(size), file_size - size) != size) return false;
+  if (read_full_at(fd, end, static_cast<size_t>(size), file_size - size) != size) return false;
   return std::memcmp(end + size - 2, "\n\n", 2) == 0 || (size == tail && std::memcmp(end, kNoHits, tail) == 0);
 }
 

@@ -34,18 +34,6 @@ uint64_t hash_bytes(uint64_t hash, const char* data, size_t size) {
 }
 constexpr uint64_t kHashStart = 0xcbf29ce484222325ULL;
 
-// Reads `bytes` at `offset`, fewer only at the end of the file; -1 when a read fails.
-ssize_t read_full_at(int fd, char* into, size_t bytes, int64_t offset) {
-  size_t filled = 0;
-  while (filled < bytes) {
-    ssize_t n = read_some_at(fd, into + filled, bytes - filled, offset + static_cast<int64_t>(filled));
-    if (n < 0) return -1;
-    if (n == 0) break;
-    filled += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(filled);
-}
-
 // Hashes the log's first `length` bytes. False when the log holds fewer or a read
 // fails.
 bool hash_prefix(int fd, int32_t length, uint64_t* hash) {

@@ -380,3 +380,14 @@ ssize_t read_some_at(int fd, char* into, size_t bytes, int64_t offset) {
   } while (n < 0 && errno == EINTR);
   return n;
 }
+
+ssize_t read_full_at(int fd, char* into, size_t bytes, int64_t offset) {
+  size_t filled = 0;
+  while (filled < bytes) {
+    ssize_t n = read_some_at(fd, into + filled, bytes - filled, offset + static_cast<int64_t>(filled));
+    if (n < 0) return -1;
+    if (n == 0) break;
+    filled += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(filled);
+}

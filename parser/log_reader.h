@@ -64,6 +64,9 @@ int find_resume_offset(LogParser& parser, const LineTime& saved, int64_t* offset
 // One read at an offset, repeated when a signal interrupts it; -1 on failure.
 ssize_t read_some_at(int fd, char* into, size_t bytes, int64_t offset);
 
+// Reads `bytes` at `offset`, fewer only at the end of the file; -1 when a read fails.
+ssize_t read_full_at(int fd, char* into, size_t bytes, int64_t offset);
+
 // Splits the line (in place) and compares its time with the saved time: -1 when older
 // or when the line does not split or has a damaged date or time, 0 when the same
 // second, 1 when newer.
